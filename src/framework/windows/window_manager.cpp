@@ -1,0 +1,327 @@
+#include "framework/windows/window_manager.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "framework/windows/toolbar_manager.h"
+#include "framework/windows/translator.h"
+#include "framework/windows/window_component.h"
+
+namespace qm {
+namespace {
+
+using namespace qm::platform;
+
+// Events after which components are not asked whether they need a reset:
+// they change nothing a component shows.
+bool IsQuietEvent(int event, const Window& window, int control) {
+  switch (event) {
+    case 11: case 12: case 16: case 17: case 21: case 22: case 23: case 27: case 258:
+    case 517: case 518: case 544: case 545: case 546: case 547: case 548:
+      return true;
+    case 3: case 4: case 5: case 6: case 7: case 8: case 20: case 29:
+      return control != 0 && window.PropertyNumber(kPropImmediate, control) != 0;
+    default:
+      return false;
+  }
+}
+
+constexpr int kKeyCodeCleared[] = {2, 130};
+constexpr int kToolbarHistoryButton = 3012;
+constexpr int kAlertIndexHistory = 255;
+
+}  // namespace
+
+WindowManager::~WindowManager() {
+  if (MYWINDOW) MYWINDOW->Close();
+}
+
+void WindowManager::Ask() {
+  if (DEAD) return;
+  LASTINSERTEDPOSITION.clear();
+  if (!MYWINDOW) return;
+  while (MYWINDOW->NextEvent()) {
+    const ErrorLevel level = HandleEvent();
+    const int flag = level == LevelFatal ? -1 : level == LevelNotify ? 1 : 0;
+    if (MYWINDOW->EndEvent(flag)) break;
+  }
+}
+
+ErrorLevel WindowManager::Init() {
+  ORIGINALREQUEST = REQUEST;
+  CL = std::make_unique<std::vector<ComponentEntry>>();
+  BUTTONS = std::make_unique<std::vector<ButtonEntry>>();
+  if (std::ranges::find(kKeyCodeCleared, KeyCode()) != std::end(kKeyCodeCleared)) SetKeyCode(0);
+  INSERTACTION = 2;
+  DELETEACTION = 2;
+  CHANGEACTION = 2;
+  CANCELACTION = 3;
+  AUTOTOOLBAR = 1;
+  AUTOREFRESH = 1;
+  OWNERWINDOW = nullptr;
+  return LevelNone;
+}
+
+ErrorLevel WindowManager::Teardown() {
+  if (DEAD || !CL) return LevelNotify;
+  while (!CL->empty()) {
+    WindowComponent* component = CL->front().WC;
+    CL->erase(CL->begin());
+    component->Teardown();
+  }
+  CL.reset();
+  BUTTONS.reset();
+  HISTORY.reset();
+  FILES.reset();
+  if (TOOLBAR) TOOLBAR->Teardown();
+  if (RESIZE) RESIZE->Kill();
+  // A window whose procedure was abandoned before its loop ran must not stay on screen.
+  if (MYWINDOW) MYWINDOW->Close();
+  DEAD = 1;
+  return LevelNone;
+}
+
+void WindowManager::Open() {
+  if (TRANSLATOR && MYWINDOW) TRANSLATOR->TranslateWindow(*MYWINDOW);
+  Reset(0);
+  INITED |= kInitedReady;
+}
+
+void WindowManager::OpenWindow(const WindowDef& window, Window* owner) {
+  if (owner) OWNERWINDOW = owner;
+  MYWINDOW = platform::OpenWindow(window, OWNERWINDOW);
+  OPENED = 1;
+}
+
+void WindowManager::PrepareNewRecord() {}
+
+ErrorLevel WindowManager::PrepareRequest() { return LevelNone; }
+
+void WindowManager::Reset(int force) {
+  if (!MYWINDOW || MYWINDOW->PropertyNumber(kPropNoRefresh) != 0) return;
+  force += FORCEDRESET;
+  FORCEDRESET = 0;
+  if (CL) {
+    for (const auto& entry : *CL) entry.WC->Reset(force);
+    for (const auto& entry : *CL) entry.WC->UpdateWindow();
+  }
+  MYWINDOW->Display(0);
+}
+
+void WindowManager::RecallFieldHistory(int) {}
+
+std::uint8_t WindowManager::Run() {
+  if (Init() == LevelNone) Ask();
+  Teardown();
+  return RESPONSE == 0 ? ResponseCancelled : RESPONSE;
+}
+
+std::uint8_t WindowManager::RunProcedure(int, std::uint8_t) { return ResponseCancelled; }
+
+void WindowManager::RegisterAlerts() {
+  if (CL) {
+    for (const auto& entry : *CL) entry.WC->RegisterAlerts();
+  }
+  if (HISTORY && MYWINDOW && HISTORYKEY != 0) {
+    for (const auto& entry : *HISTORY) {
+      MYWINDOW->SetAlertKey(entry.CONTROL, kAlertIndexHistory, HISTORYKEY);
+    }
+  }
+}
+
+void WindowManager::CloseWithResponse(std::uint8_t response) {
+  RESPONSE = response;
+  if (MYWINDOW) MYWINDOW->Post({kEventCloseWindow, 0, 0});
+  if (response == ResponseCancelled && TOOLBAR && VCRREQUEST) *VCRREQUEST = 0;
+}
+
+ErrorLevel WindowManager::OnAccepted() {
+  const int accepted = MYWINDOW ? MYWINDOW->Accepted() : 0;
+  if (TOOLBAR) {
+    TOOLBAR->HandleEvent(VCRREQUEST ? *VCRREQUEST : NavigationRequest(), *this);
+    if (accepted == kToolbarHistoryButton) RecallFieldHistory(MYWINDOW->Focus());
+  }
+  if (BUTTONS) {
+    for (const auto& button : *BUTTONS) {
+      if (button.CONTROL == accepted) {
+        CloseWithResponse(button.ACTION);
+        return LevelNotify;
+      }
+    }
+  }
+  if (OKCONTROL != 0 && accepted == OKCONTROL) PostCompletion();
+  if (SAVECONTROL != 0 && accepted == SAVECONTROL) {
+    if (REQUEST == RequestView) return LevelNotify;
+    BEFORESAVEREQUEST = REQUEST;
+    REQUEST = RequestSave;
+    PostCompletion();
+  }
+  if (DISABLECANCELBUTTON && BUTTONS) {
+    for (const auto& button : *BUTTONS) {
+      if (button.ACTION == ResponseCancelled) DisableControl(button.CONTROL, false);
+    }
+  }
+  return LevelNone;
+}
+
+ErrorLevel WindowManager::OnCompleted() { return LevelNone; }
+
+ErrorLevel WindowManager::OnCloseRequest() { return LevelNone; }
+
+ErrorLevel WindowManager::HandleEvent() {
+  const int event = MYWINDOW->CurrentEvent();
+  const int control = MYWINDOW->CurrentField();
+  ErrorLevel level = LevelNone;
+  if (control == 0) {
+    level = OnWindowEvent();
+    if (level != LevelNone) return level;
+  }
+  switch (event) {
+    case kEventAccepted: level = OnAccepted(); break;
+    case kEventNewSelection: level = OnSelectionChange(); break;
+    case kEventAlertKey:
+      if (HISTORYKEY != 0 && KeyCode() == HISTORYKEY) RecallFieldHistory(MYWINDOW->Focus());
+      break;
+    case kEventRejected: level = OnRejectedInput(); break;
+    case kEventSelected: level = OnSelected(); break;
+    case kEventSized:
+      // Lets a resizer lay the window out again before anything else happens.
+      MYWINDOW->Post({kEventDoResize, 0, 0}, true);
+      break;
+    default: break;
+  }
+  if (level != LevelNone) return level;
+  if (control != 0) {
+    level = OnControlEvent();
+    if (level != LevelNone) return level;
+  }
+  if (CL) {
+    for (const auto& entry : *CL) {
+      level = entry.WC->HandleEvent();
+      if (level != LevelNone) return level;
+    }
+  }
+  if (AUTOREFRESH && CL && !IsQuietEvent(event, *MYWINDOW, control)) {
+    for (const auto& entry : *CL) {
+      if (entry.WC->ResetRequired()) {
+        Reset(0);
+        break;
+      }
+    }
+  }
+  return LevelNone;
+}
+
+ErrorLevel WindowManager::OnControlEvent() { return LevelNone; }
+
+ErrorLevel WindowManager::OnSelectionChange() {
+  const int control = MYWINDOW->CurrentField();
+  if (MYWINDOW->PropertyNumber(kPropType, control) == kTypeList) {
+    Reset(0);
+    if (AUTOTOOLBAR && TOOLBAR) TOOLBAR->SetTarget(0);
+  }
+  return LevelNone;
+}
+
+ErrorLevel WindowManager::OnNotification(int, int, int) { return LevelNone; }
+
+ErrorLevel WindowManager::OnRejectedInput() {
+  const int control = MYWINDOW->CurrentField();
+  platform::Beep(150, 16);
+  MYWINDOW->Display(control);
+  MYWINDOW->Select(control);
+  return LevelNone;
+}
+
+ErrorLevel WindowManager::OnSelected() { return LevelNone; }
+
+ErrorLevel WindowManager::OnWindowEvent() {
+  switch (MYWINDOW->CurrentEvent()) {
+    case kEventCloseWindow:
+    case kEventCloseDown:
+      return OnCloseRequest();
+    case kEventOpenWindow:
+      if (!(INITED & kInitedReady)) Open();
+      if (FIRSTFIELD != 0) MYWINDOW->Select(FIRSTFIELD);
+      return LevelNone;
+    case kEventLoseFocus:
+      if (RESETONGAINFOCUS) FORCEDRESET = 1;
+      return LevelNone;
+    case kEventGainFocus:
+      if (INITED & kInitedReady) {
+        Reset(0);
+      } else {
+        Open();
+      }
+      return LevelNone;
+    case kEventNotify: {
+      const auto notification = MYWINDOW->TakeNotification();
+      if (!notification) return LevelNone;
+      const ErrorLevel level =
+          OnNotification(notification->event, notification->control, notification->thread);
+      if (level == LevelNone && notification->event == kEventGainFocus) {
+        std::this_thread::yield();
+        if (!MYWINDOW->Property(kPropIconize).empty()) MYWINDOW->SetProperty(kPropIconize, "");
+        MYWINDOW->SetProperty(kPropActive, "1");
+        PostToThread(MYWINDOW->PropertyNumber(kPropThread), {kEventGainFocus, 0, 0});
+      }
+      return level;
+    }
+    case kEventCompleted:
+      return OnCompleted();
+    case kEventSized:
+      if (!(INITED & kInitedSized)) {
+        INITED |= kInitedSized;
+      } else {
+        Reset(0);
+      }
+      return LevelNone;
+    default:
+      return LevelNone;
+  }
+}
+
+void WindowManager::Update() {
+  if (!CL) return;
+  for (const auto& entry : *CL) entry.WC->Update();
+}
+
+void WindowManager::DisableControl(int control, bool disable) {
+  if (control == 0 || !MYWINDOW) return;
+  MYWINDOW->SetControlEnabled(control, !disable);
+}
+
+ErrorLevel WindowManager::CompleteInsert() { return LevelNone; }
+ErrorLevel WindowManager::CompleteChange() { return LevelNone; }
+ErrorLevel WindowManager::CompleteDelete() { return LevelNone; }
+ErrorLevel WindowManager::SaveWhileChanging() { return LevelNone; }
+ErrorLevel WindowManager::SaveWhileInserting() { return LevelNone; }
+
+void WindowManager::SelectFirstField() {
+  if (MYWINDOW && FIRSTFIELD != 0) MYWINDOW->Select(FIRSTFIELD);
+}
+
+void WindowManager::AddItem(WindowComponent& component) {
+  if (CL) CL->push_back({0, &component});
+}
+
+void WindowManager::AddItem(ToolbarManager& toolbar) {
+  TOOLBAR = &toolbar;
+  toolbar.Init();
+}
+
+void WindowManager::RemoveItem(WindowComponent& component) {
+  if (CL) std::erase_if(*CL, [&](const ComponentEntry& entry) { return entry.WC == &component; });
+}
+
+void WindowManager::PostCompletion() {
+  if (!MYWINDOW) return;
+  // Inserts and changes are validated first; everything else completes at once.
+  if (ORIGINALREQUEST == RequestInsert || ORIGINALREQUEST == RequestChange || BATCHPROCESSING) {
+    MYWINDOW->Select(0);
+  } else {
+    MYWINDOW->Post({kEventCompleted, 0, 0});
+  }
+}
+
+}  // namespace qm
