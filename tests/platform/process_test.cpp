@@ -1,0 +1,150 @@
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/file_system.h"
+#include "platform/headless_presenter.h"
+#include "platform/runtime_error.h"
+
+namespace qm::platform {
+namespace {
+
+class ProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qm-run-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    InstallPresenter(&presenter_);
+  }
+  void TearDown() override {
+    InstallPresenter(nullptr);
+    ::unsetenv(kProgramPathVariable);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  // A small shell script in `directory` that runs `body`.
+  void MakeScript(const std::string& directory, const std::string& name, const std::string& body,
+                  mode_t mode = 0755) const {
+    std::filesystem::create_directories(directory);
+    const std::string path = directory + "/" + name;
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    ::chmod(path.c_str(), mode);
+  }
+
+  std::string Read(const std::string& path) const {
+    std::ifstream file(path);
+    std::stringstream contents;
+    contents << file.rdbuf();
+    return contents.str();
+  }
+
+  HeadlessPresenter presenter_;
+  std::string dir_;
+};
+
+TEST_F(ProcessTest, ReturnsTheProgramsExitCode) {
+  const struct {
+    const char* command_line;
+    int exit_code;
+  } cases[] = {
+      {"/bin/sh -c \"exit 0\"", 0},
+      {"/bin/sh -c \"exit 1\"", 1},
+      {"sh -c \"exit 3\"", 3},
+      {"sh -c \"exit 255\"", 255},
+      {"sh -c \"kill -9 $$\"", 128 + 9},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(RunAndWait(c.command_line), c.exit_code) << c.command_line;
+  }
+  EXPECT_EQ(LastRuntimeError().code, kErrNone);
+  EXPECT_EQ(presenter_.ProgramsRun().front(), "/bin/sh -c \"exit 0\" -> 0");
+  EXPECT_EQ(presenter_.ProgramsRun().back(), "sh -c \"kill -9 $$\" -> 137");
+}
+
+TEST_F(ProcessTest, AProgramThatCannotBeRunFailsDistinctly) {
+  MakeScript(dir_, "NotExecutable", "exit 0", 0644);
+  const struct {
+    std::string command_line;
+    std::string file;
+  } cases[] = {
+      {"QmNoSuchProgram -add Tdx01 *.dat *.ini", "QmNoSuchProgram"},
+      {dir_ + "/NotExecutable", dir_ + "/NotExecutable"},
+      {dir_ + "/missing/QmZip -test Tdx01.Zip", dir_ + "/missing/QmZip"},
+      {"   ", ""},
+  };
+  for (const auto& c : cases) {
+    SetRuntimeError(kErrNone);
+    EXPECT_EQ(RunAndWait(c.command_line), kRunFailed) << c.command_line;
+    EXPECT_EQ(LastRuntimeError().code, kErrFileNotFound) << c.command_line;
+    EXPECT_EQ(LastRuntimeError().file, c.file) << c.command_line;
+  }
+  EXPECT_EQ(presenter_.ProgramsRun().front(), "QmNoSuchProgram -add Tdx01 *.dat *.ini -> -1");
+}
+
+// No shell between us and the program: blanks inside quotes, single quotes,
+// backslashes and wildcards reach it exactly.
+TEST_F(ProcessTest, ArgumentsArriveExactly) {
+  const std::string out = dir_ + "/arguments.txt";
+  const std::string command_line = "/bin/sh -c \"printf '[%s]\\n' \"\"$@\"\" > " + out +
+                                   "\" sh \"two  words\" it's \"say \"\"hi\"\"\"\t"
+                                   "back\\slash *.dat \"\" $HOME";
+  ASSERT_EQ(RunAndWait(command_line), 0);
+  EXPECT_EQ(Read(out), "[two  words]\n[it's]\n[say \"hi\"]\n[back\\slash]\n[*.dat]\n[]\n[$HOME]\n");
+}
+
+TEST(SplitCommandLineTest, WordsAndQuotes) {
+  using Words = std::vector<std::string>;
+  const struct {
+    const char* command_line;
+    Words words;
+  } cases[] = {
+      {"QmZip -add Tdx01 *.dat *.ini", {"QmZip", "-add", "Tdx01", "*.dat", "*.ini"}},
+      {"  a \t b  ", {"a", "b"}},
+      {"QmZip -add \"/media/my stick/Tdx\" *.dat", {"QmZip", "-add", "/media/my stick/Tdx", "*.dat"}},
+      {"x\"y z\"w", {"xy zw"}},
+      {"\"\" a", {"", "a"}},
+      {"\"say \"\"hi\"\"\"", {"say \"hi\""}},
+      {"\"unfinished quote", {"unfinished quote"}},
+      {"", {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SplitCommandLine(c.command_line), c.words) << c.command_line;
+  }
+}
+
+TEST_F(ProcessTest, ProgramsOnTheOverridePathComeBeforeThePath) {
+  MakeScript(dir_ + "/tools", "QmFake", "exit 7");
+  MakeScript(dir_ + "/bin", "QmFake", "exit 1");
+  MakeScript(dir_ + "/bin", "OnlyOnPath", "exit 4");
+  const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  ::setenv("PATH", (dir_ + "/bin:" + old_path).c_str(), 1);
+  ::setenv(kProgramPathVariable, (dir_ + "/empty:" + dir_ + "/tools").c_str(), 1);
+
+  const int from_override = RunAndWait("QmFake");
+  const int letter_case_ignored = RunAndWait("qmfake");
+  const int from_path = RunAndWait("OnlyOnPath");
+  const int path_is_exact = RunAndWait("onlyonpath");
+  ::setenv("PATH", old_path.c_str(), 1);
+
+  EXPECT_EQ(from_override, 7);
+  EXPECT_EQ(letter_case_ignored, 7);
+  EXPECT_EQ(from_path, 4);
+  EXPECT_EQ(path_is_exact, kRunFailed);
+}
+
+TEST(ThisExecutableDirectoryTest, HoldsTheRunningTestProgram) {
+  const std::string& directory = ThisExecutableDirectory();
+  ASSERT_FALSE(directory.empty());
+  EXPECT_TRUE(FileExists(JoinPath(directory, "platform_tests")));
+}
+
+}  // namespace
+}  // namespace qm::platform
