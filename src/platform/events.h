@@ -21,18 +21,24 @@ inline constexpr int kEventDoResize = 1023;
 
 // Properties of a window (control 0) or of a control.
 inline constexpr int kPropLazyDisplay = 30976;
+inline constexpr int kPropText = 31744;  // a control's caption
 inline constexpr int kPropType = 31745;
 inline constexpr int kPropXPos = 31746;
 inline constexpr int kPropYPos = 31747;
 inline constexpr int kPropWidth = 31748;
 inline constexpr int kPropHeight = 31749;
 inline constexpr int kPropResize = 31770;
+inline constexpr int kPropMenuStyle = 31835;
+inline constexpr int kPropDisable = 31839;
+inline constexpr int kPropIcon = 31848;
 inline constexpr int kPropIconize = 31849;
 inline constexpr int kPropImmediate = 31850;
 inline constexpr int kPropMaximize = 31855;
 inline constexpr int kPropThread = 31893;
 inline constexpr int kPropActive = 31895;
 inline constexpr int kPropNoRefresh = 31898;
+inline constexpr int kPropTip = 31904;
+inline constexpr int kPropMenuIconBlock = 31764;
 inline constexpr int kPropAlertKey = 32006;
 
 // Control type codes (what kPropType reads).

@@ -166,6 +166,14 @@ std::string Window::Property(int property, int control) const {
   std::lock_guard lock(mutex_);
   const auto* state = StateOf(control);
   if (!state) return {};
+  // Caption, disabled state and icon are the control's own state, read
+  // through properties too.
+  if (property == kPropText) return state->text;
+  if (property == kPropDisable) return state->enabled ? std::string() : std::string("1");
+  if (property == kPropIcon && state->properties.find(kPropIcon) == state->properties.end()) {
+    const auto* definition = FindControl(control);
+    return definition ? definition->icon : std::string();
+  }
   auto found = state->properties.find(property);
   return found == state->properties.end() ? std::string() : found->second;
 }
@@ -178,6 +186,8 @@ int Window::PropertyNumber(int property, int control) const {
 }
 
 void Window::SetProperty(int property, const std::string& value, int control) {
+  if (property == kPropText) return SetControlText(control, value);
+  if (property == kPropDisable) return SetControlEnabled(control, value.empty() || value == "0");
   {
     std::lock_guard lock(mutex_);
     auto& properties = StateOf(control).properties;
