@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <cerrno>
@@ -39,43 +40,71 @@ Outcome ReadRange(const std::string& path, uint64_t offset, size_t length, std::
   return std::nullopt;
 }
 
-// One raw deflate stream per worker, reset for every piece: pieces share no history,
-// which keeps them independent at a cost of well under one percent in size.
+// Compresses pieces with libdeflate, which is about 1.6 times as fast as zlib at the same
+// level and size, but only writes complete streams. A piece that is not the last one of
+// its file is turned into the open middle of a stream: zlib's inflate walks its blocks
+// (which also proves the piece decodes to the input), the final-block bit of its last
+// block is cleared, and an empty stored block ends it on a byte boundary, as a sync
+// flush would. Pieces share no history, so they compress independently.
 class PieceCompressor {
  public:
-  PieceCompressor() { ok_ = deflateInit2(&stream_, ParallelDeflater::kLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
+  PieceCompressor() : compressor_(libdeflate_alloc_compressor(ParallelDeflater::kLevel)) {
+    inflater_ready_ = inflateInit2(&inflater_, -15) == Z_OK;
+  }
   ~PieceCompressor() {
-    if (ok_) deflateEnd(&stream_);
+    if (compressor_ != nullptr) libdeflate_free_compressor(compressor_);
+    if (inflater_ready_) inflateEnd(&inflater_);
   }
   PieceCompressor(const PieceCompressor&) = delete;
   PieceCompressor& operator=(const PieceCompressor&) = delete;
 
-  // A non-last piece ends with a sync flush (byte-aligned, stream still open); the last
-  // piece finishes the stream.
-  bool Compress(const std::vector<uint8_t>& raw, bool last, std::vector<uint8_t>& out) {
-    if (!ok_ || deflateReset(&stream_) != Z_OK) return false;
-    out.resize(deflateBound(&stream_, raw.size()) + 16);
-    stream_.next_in = const_cast<Bytef*>(raw.data());
-    stream_.avail_in = static_cast<uInt>(raw.size());
-    size_t produced = 0;
-    const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
-    for (;;) {
-      stream_.next_out = out.data() + produced;
-      stream_.avail_out = static_cast<uInt>(out.size() - produced);
-      const int result = deflate(&stream_, flush);
-      produced = out.size() - stream_.avail_out;
-      if (result == Z_STREAM_ERROR) return false;
-      const bool complete = last ? result == Z_STREAM_END : (stream_.avail_in == 0 && stream_.avail_out > 0);
-      if (complete) break;
-      out.resize(out.size() * 2);
-    }
-    out.resize(produced);
-    return true;
+  bool Compress(const std::vector<uint8_t>& raw, uint32_t raw_crc, bool last, std::vector<uint8_t>& out) {
+    if (compressor_ == nullptr || !inflater_ready_) return false;
+    out.resize(libdeflate_deflate_compress_bound(compressor_, raw.size()) + 5);
+    const size_t size = libdeflate_deflate_compress(compressor_, raw.data(), raw.size(), out.data(), out.size());
+    if (size == 0) return false;
+    out.resize(size);
+    return last || OpenEnd(raw.size(), raw_crc, out);
   }
 
  private:
-  z_stream stream_{};
-  bool ok_ = false;
+  bool OpenEnd(size_t raw_size, uint32_t raw_crc, std::vector<uint8_t>& stream) {
+    if (inflateReset(&inflater_) != Z_OK) return false;
+    scratch_.resize(raw_size + 1);
+    inflater_.next_in = stream.data();
+    inflater_.avail_in = static_cast<uInt>(stream.size());
+    inflater_.next_out = scratch_.data();
+    inflater_.avail_out = static_cast<uInt>(scratch_.size());
+    // zlib reports, with Z_BLOCK, the bits it has taken but not used (data_type & 63);
+    // the read position in bits is what it took less those.
+    auto bit_position = [this] { return uint64_t{inflater_.total_in} * 8 - static_cast<unsigned>(inflater_.data_type & 63); };
+    // Returns between blocks mark where the next block starts; the return after the
+    // final block's end-of-block code marks where the stream ends (its padding follows).
+    uint64_t last_block_bit = 0;
+    uint64_t end_bit = 0;
+    int result = Z_OK;
+    while (result == Z_OK) {
+      result = inflate(&inflater_, Z_BLOCK);
+      if (result != Z_OK || (inflater_.data_type & 128) == 0) continue;
+      if ((inflater_.data_type & 64) == 0) last_block_bit = bit_position();
+      else end_bit = bit_position();
+    }
+    if (result != Z_STREAM_END || inflater_.total_out != raw_size ||
+        crc32(0, scratch_.data(), static_cast<uInt>(raw_size)) != raw_crc)
+      return false;
+    if (end_bit == 0 || end_bit > uint64_t{stream.size()} * 8 || uint64_t{stream.size()} * 8 - end_bit >= 8) return false;
+    const auto padding_bits = static_cast<unsigned>(uint64_t{stream.size()} * 8 - end_bit);
+    stream[last_block_bit / 8] = static_cast<uint8_t>(stream[last_block_bit / 8] & ~(1u << (last_block_bit % 8)));
+    // The empty stored block's 3 header bits fit in the padding, or need one more byte.
+    if (padding_bits < 3) stream.push_back(0x00);
+    for (uint8_t byte : {0x00, 0x00, 0xFF, 0xFF}) stream.push_back(byte);
+    return true;
+  }
+
+  libdeflate_compressor* compressor_;
+  z_stream inflater_{};
+  bool inflater_ready_ = false;
+  std::vector<uint8_t> scratch_;
 };
 
 }  // namespace
@@ -123,8 +152,8 @@ void ParallelDeflater::WorkerLoop() {
     result.failure = ReadRange(path, job.offset, job.length, raw);
     if (!result.failure) {
       result.crc = static_cast<uint32_t>(crc32(0, raw.data(), static_cast<uInt>(raw.size())));
-      if (!compressor.Compress(raw, job.last, result.data))
-        result.failure = Failure{ExitCode::ReadWriteError, "cannot compress '" + path + "': out of memory"};
+      if (!compressor.Compress(raw, result.crc, job.last, result.data))
+        result.failure = Failure{ExitCode::ReadWriteError, "cannot compress '" + path + "'"};
     }
     {
       std::lock_guard lock(mutex_);
