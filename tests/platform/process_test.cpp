@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +28,7 @@ class ProcessTest : public ::testing::Test {
   void TearDown() override {
     InstallPresenter(nullptr);
     ::unsetenv(kProgramPathVariable);
+    if (!beside_executable_.empty()) ::unlink(beside_executable_.c_str());
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
   }
@@ -48,6 +51,7 @@ class ProcessTest : public ::testing::Test {
 
   HeadlessPresenter presenter_;
   std::string dir_;
+  std::string beside_executable_;  // a helper put next to the test program
 };
 
 TEST_F(ProcessTest, ReturnsTheProgramsExitCode) {
@@ -120,24 +124,44 @@ TEST(SplitCommandLineTest, WordsAndQuotes) {
   }
 }
 
-TEST_F(ProcessTest, ProgramsOnTheOverridePathComeBeforeThePath) {
-  MakeScript(dir_ + "/tools", "QmFake", "exit 7");
-  MakeScript(dir_ + "/bin", "QmFake", "exit 1");
+// The search order: beside the executable, then the override path, then PATH.
+TEST_F(ProcessTest, ProgramsAreFoundBesideTheExecutableFirst) {
+  const std::string suffix = std::to_string(::getpid());
+  const std::string everywhere = "QmFake" + suffix;
+  const std::string not_beside = "QmTool" + suffix;
+  beside_executable_ = JoinPath(ThisExecutableDirectory(), everywhere);
+  if (!(std::ofstream(beside_executable_) << "#!/bin/sh\nexit 5\n")) {
+    GTEST_SKIP() << "cannot write beside the test program in " << ThisExecutableDirectory();
+  }
+  ::chmod(beside_executable_.c_str(), 0755);
+  MakeScript(dir_ + "/tools", everywhere, "exit 7");
+  MakeScript(dir_ + "/tools", not_beside, "exit 6");
+  MakeScript(dir_ + "/bin", everywhere, "exit 1");
+  MakeScript(dir_ + "/bin", not_beside, "exit 1");
   MakeScript(dir_ + "/bin", "OnlyOnPath", "exit 4");
   const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
   ::setenv("PATH", (dir_ + "/bin:" + old_path).c_str(), 1);
   ::setenv(kProgramPathVariable, (dir_ + "/empty:" + dir_ + "/tools").c_str(), 1);
 
-  const int from_override = RunAndWait("QmFake");
-  const int letter_case_ignored = RunAndWait("qmfake");
-  const int from_path = RunAndWait("OnlyOnPath");
-  const int path_is_exact = RunAndWait("onlyonpath");
+  std::string lower_case = not_beside;
+  for (char& c : lower_case) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const struct {
+    std::string program;
+    int exit_code;
+  } cases[] = {
+      {everywhere, 5},
+      {not_beside, 6},
+      {lower_case, 6},  // letter case does not matter on our own paths
+      {"OnlyOnPath", 4},
+      {"onlyonpath", kRunFailed},  // it does on PATH
+  };
+  std::vector<int> results;
+  for (const auto& c : cases) results.push_back(RunAndWait(c.program));
   ::setenv("PATH", old_path.c_str(), 1);
 
-  EXPECT_EQ(from_override, 7);
-  EXPECT_EQ(letter_case_ignored, 7);
-  EXPECT_EQ(from_path, 4);
-  EXPECT_EQ(path_is_exact, kRunFailed);
+  for (size_t i = 0; i < results.size(); ++i) {
+    EXPECT_EQ(results[i], cases[i].exit_code) << cases[i].program;
+  }
 }
 
 TEST(ThisExecutableDirectoryTest, HoldsTheRunningTestProgram) {
