@@ -29,11 +29,12 @@ bool IsExecutableFile(const std::string& path) {
 std::vector<std::string> SplitSearchPath(const char* value) {
   std::vector<std::string> directories;
   if (value == nullptr) return directories;
-  std::string rest = value;
+  const std::string list = value;
   size_t start = 0;
   for (;;) {
-    const size_t colon = rest.find(':', start);
-    const std::string directory = rest.substr(start, colon - start);
+    const size_t colon = list.find(':', start);
+    // An empty entry stands for the current directory, as in PATH.
+    const std::string directory = list.substr(start, colon - start);
     directories.push_back(directory.empty() ? "." : directory);
     if (colon == std::string::npos) return directories;
     start = colon + 1;
