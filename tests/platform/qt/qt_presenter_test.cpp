@@ -352,8 +352,12 @@ TEST_F(QtPresenterTest, WindowOfOneThreadStaysLiveWhileAnotherWaitsInAMessageBox
       window->Close();
     });
     ASSERT_TRUE(WaitFor([&] { return OpenMessageBox() != nullptr; }));
-    // A real click, which a modal box would swallow.
-    OnGui([&] { QTest::mouseClick(presenter_.ControlWidget(*main_window, 3), Qt::LeftButton); });
+    // A click through the window system, which a modal box would swallow.
+    OnGui([&] {
+      QWidget* button = presenter_.ControlWidget(*main_window, 3);
+      QWidget* top = button->window();
+      QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {}, button->mapTo(top, button->rect().center()));
+    });
     const Event event = TakeEvent(*main_window);
     EXPECT_EQ(event.event, kEventAccepted);
     EXPECT_EQ(event.control, 3);
