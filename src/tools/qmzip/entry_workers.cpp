@@ -37,7 +37,10 @@ Outcome EntryWorkers::Run(const std::string& path, const ArchiveReader& catalogu
       return;
     }
     ArchiveReader& reader = *std::get<std::unique_ptr<ArchiveReader>>(opened);
-    if (reader.entries().size() != entries.size()) {
+    const auto same_entry = [](const EntryInfo& a, const EntryInfo& b) {
+      return a.name == b.name && a.size == b.size && a.crc == b.crc && a.compressed_size == b.compressed_size;
+    };
+    if (!std::equal(reader.entries().begin(), reader.entries().end(), entries.begin(), entries.end(), same_entry)) {
       note(0, Failure{ExitCode::ArchiveDamaged, "'" + path + "' changed while it was being read"});
       return;
     }
