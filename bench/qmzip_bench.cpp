@@ -17,10 +17,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "record_data.h"
 
 namespace {
 
@@ -71,40 +72,9 @@ Timing Measure(const std::vector<std::string>& argv, const std::string& director
   return best;
 }
 
-// Fixed-size records like the product's keyed record files: numbers, dates, blank
-// padded names and amounts, with the repetition real data has.
 void WriteRecordFile(const fs::path& path, size_t bytes, uint32_t seed) {
-  static const char* const kWords[] = {"TRACTOR",    "HARVESTER",   "BALER",    "SPRAYER",  "PLOUGH",
-                                       "TRAILER",    "MOWER",       "SEEDER",   "OIL FILTER", "HYDRAULIC HOSE",
-                                       "BEARING",    "TYRE 18.4-38", "SERVICE", "REPAIR",   "INSPECTION",
-                                       "WELDING",    "NORTH FARM",  "HILLSIDE", "RIVERSIDE", "OAK LODGE",
-                                       "SMITH",      "JONES",       "BROWN",    "TAYLOR",   "WILSON"};
-  constexpr size_t kWordCount = sizeof kWords / sizeof kWords[0];
-  std::mt19937 random(seed);
-  std::ofstream out(path, std::ios::binary);
-  const size_t record_size = 212;
-  std::vector<char> record(record_size);
-  uint32_t number = 1000;
-  int32_t day = 80000;
-  for (size_t written = 0; written < bytes; written += record_size) {
-    std::fill(record.begin(), record.end(), ' ');
-    ++number;
-    if (random() % 4 == 0) ++day;
-    const uint32_t farm = random() % 40;
-    std::memcpy(record.data(), &number, 4);
-    std::memcpy(record.data() + 4, &day, 4);
-    std::memcpy(record.data() + 8, &farm, 4);
-    for (size_t field = 0; field < 4; ++field) {
-      const char* word = kWords[random() % kWordCount];
-      std::memcpy(record.data() + 12 + field * 40, word, std::strlen(word));
-    }
-    const double amount = (random() % 100000) / 100.0;
-    const float hours = (random() % 80) / 4.0f;
-    std::memcpy(record.data() + 172, &amount, 8);
-    std::memcpy(record.data() + 180, &hours, 4);
-    std::fill(record.begin() + 184, record.end(), '\0');
-    out.write(record.data(), static_cast<std::streamsize>(std::min(record_size, bytes - written)));
-  }
+  const std::string data = qm::bench::RecordData(bytes, seed);
+  std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
 }
 
 std::string CpuModel() {
