@@ -1,0 +1,30 @@
+// Faults of record files made on purpose, for tests. Tests run as root,
+// where file permissions refuse nothing, so a refused open and a damaged
+// index come in through here rather than through chmod.
+#pragma once
+
+#include <string>
+
+namespace qm::platform {
+
+class RecordFaults {
+ public:
+  // Every open of the data file at `path` answers `code` (5 for a file that
+  // refuses access, for instance) until ClearOpenFaults. Paths compare after
+  // being made absolute.
+  static void FailOpens(const std::string& path, int code);
+  static void ClearOpenFaults();
+
+  // The code set for `path`, or 0. Used by the driver on every open.
+  static int OpenFault(const std::string& path);
+
+  // Damages a closed file for real. DropIndex removes the index of key
+  // `key_number` (the next open answers 46); ScrambleKeyValues overwrites
+  // that key's stored values so that they no longer match the records
+  // (only a check of the file sees it). Return 0, or 90 when the file
+  // cannot be changed.
+  static int DropIndex(const std::string& path, int key_number);
+  static int ScrambleKeyValues(const std::string& path, int key_number);
+};
+
+}  // namespace qm::platform
