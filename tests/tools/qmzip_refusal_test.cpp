@@ -107,6 +107,38 @@ TEST_F(DamagedArchiveTest, ADamagedArchiveIsNotUpdated) {
   EXPECT_EQ(packed.Read("Tdx01.Zip"), damaged);
 }
 
+// Damage anywhere (headers, data, central directory) ends in a clean exit code, never a
+// crash; what -test passes, -ext restores; and a failed -ext changes nothing.
+TEST(CorruptionSweepTest, EveryDamagedByteEndsInAnExitCodeAndTestAgreesWithExtract) {
+  ScratchDirectory packed;
+  packed.Write("A.DAT", RecordData(2000, 5));
+  packed.Write("B.INI", "[USER]\nProg=Tdx\n");
+  ASSERT_EQ(RunQmZip({"-add", "Tdx01", "*.dat", "*.ini"}, packed.path()).exit_code, 0);
+  const std::string sound = packed.Read("Tdx01.Zip");
+  const size_t step = std::max<size_t>(1, sound.size() / 60);
+  for (size_t at = 0; at < sound.size(); at += step) {
+    std::string damaged = sound;
+    damaged[at] = static_cast<char>(damaged[at] ^ 0x5A);
+    packed.Write("Bad.Zip", damaged);
+    const int tested = RunQmZip({"-test", "Bad.Zip"}, packed.path()).exit_code;
+    EXPECT_TRUE(tested == 0 || tested == 3) << "byte " << at << ": exit " << tested;
+
+    ScratchDirectory restore;
+    restore.Write("A.DAT", "old");
+    const Snapshot before = TakeSnapshot(restore.path());
+    const int extracted = RunQmZip({"-ext", "-over=all", packed / "Bad.Zip"}, restore.path()).exit_code;
+    EXPECT_TRUE(extracted == 0 || extracted == 3 || extracted == 4) << "byte " << at << ": exit " << extracted;
+    if (tested == 0) {
+      EXPECT_NE(extracted, 3) << "byte " << at << ": -test passed what -ext found damaged";
+    }
+    if (extracted == 0) {
+      EXPECT_EQ(restore.Read("A.DAT"), packed.Read("A.DAT")) << "byte " << at;
+    } else {
+      EXPECT_TRUE(TakeSnapshot(restore.path()) == before) << "byte " << at;
+    }
+  }
+}
+
 // An archive with one harmless entry followed by `hostile`, written with libzip so that
 // any name and attribute can be stored.
 void WriteHostileArchive(const std::string& path, const std::string& hostile, bool as_link) {
