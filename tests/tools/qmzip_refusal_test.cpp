@@ -219,6 +219,24 @@ TEST_F(FailingWriteTest, AnExtractionThatCannotWriteChangesNothing) {
   EXPECT_TRUE(after == before) << Summary(after);
 }
 
+TEST_F(FailingWriteTest, ARenameThatFailsPutsBackTheFilesAlreadyReplaced) {
+  work.Write("A.DAT", RecordData(4000, 3));
+  ASSERT_EQ(RunQmZip({"-add", "Both", "A.DAT", "SMALL.DAT"}, work.path()).exit_code, 0);
+  ScratchDirectory restore;
+  restore.Write("A.DAT", "old A");
+  restore.Write("SMALL.DAT", "old small");
+  // An immutable file can be neither replaced nor moved, even by root.
+  if (RunProgram("chattr", {"+i", "SMALL.DAT"}, restore.path()).exit_code != 0)
+    GTEST_SKIP() << "this file system cannot make a file immutable";
+  const Snapshot before = TakeSnapshot(restore.path());
+  RunResult extracted = RunQmZip({"-ext", "-over=all", work / "Both"}, restore.path());
+  const Snapshot after = TakeSnapshot(restore.path());
+  RunProgram("chattr", {"-i", "SMALL.DAT"}, restore.path());
+  EXPECT_EQ(extracted.exit_code, 6) << extracted.err;
+  EXPECT_NE(extracted.err.find("SMALL.DAT"), std::string::npos) << extracted.err;
+  EXPECT_TRUE(after == before) << Summary(after);
+}
+
 TEST(FullDiskTest, AnAddOnAFullDiskLeavesTheOldArchiveAndNoTemporaryFile) {
   ScratchDirectory scratch;
   const std::string disk = scratch.MakeSubdirectory("disk");

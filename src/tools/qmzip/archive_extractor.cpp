@@ -84,17 +84,25 @@ mode_t DefaultMode() {
   return 0666 & ~mask;
 }
 
-// A hard link to the file being replaced, so that it can be put back.
-std::variant<std::string, Failure> KeepOldFile(const std::string& target) {
+// What was at a target before it was replaced, kept until every rename has succeeded.
+struct KeptFile {
+  std::string path;
+  bool moved = false;  // renamed away, not linked: the target is absent until replaced
+};
+
+// A hard link to the file being replaced, so that it can be put back. File systems
+// without hard links (a FAT stick) get the file renamed aside instead.
+std::variant<KeptFile, Failure> KeepOldFile(const std::string& target) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     auto created = TempFile::CreateBeside(target + ".old");
     if (auto* failure = std::get_if<Failure>(&created)) return *failure;
     TempFile placeholder = std::move(std::get<TempFile>(created));
     const std::string name = placeholder.path();
     placeholder.Discard();
-    if (link(target.c_str(), name.c_str()) == 0) return name;
-    if (errno != EEXIST)
-      return Failure{ExitCode::ReadWriteError, "cannot keep a copy of '" + target + "': " + SystemReason(errno)};
+    if (link(target.c_str(), name.c_str()) == 0) return KeptFile{name, false};
+    if (errno == EEXIST) continue;
+    if (rename(target.c_str(), name.c_str()) == 0) return KeptFile{name, true};
+    return Failure{ExitCode::ReadWriteError, "cannot keep a copy of '" + target + "': " + SystemReason(errno)};
   }
   return Failure{ExitCode::ReadWriteError, "cannot keep a copy of '" + target + "'"};
 }
@@ -132,8 +140,9 @@ Outcome ArchiveExtractor::Extract(const std::string& archive_path) {
           return read_failure;
         const EntryInfo& entry = entries[index];
         const timespec times[2] = {{entry.mtime, 0}, {entry.mtime, 0}};
-        if (fchmod(temp.fd(), entry.permissions != 0 ? entry.permissions : default_mode) != 0 ||
-            futimens(temp.fd(), times) != 0)
+        // Permissions are best effort (a FAT file system has none); the time is kept.
+        fchmod(temp.fd(), entry.permissions != 0 ? entry.permissions : default_mode);
+        if (futimens(temp.fd(), times) != 0)
           return Failure{ExitCode::ReadWriteError, "cannot write '" + target + "': " + SystemReason(errno)};
         return temp.Sync();
       });
@@ -141,38 +150,45 @@ Outcome ArchiveExtractor::Extract(const std::string& archive_path) {
 
   struct Replaced {
     std::string target;
-    std::string backup;  // empty when the target did not exist
+    std::optional<KeptFile> kept;  // empty when the target did not exist
   };
   std::vector<Replaced> replaced;
   auto put_back = [&replaced] {
     for (auto at = replaced.rbegin(); at != replaced.rend(); ++at) {
-      if (at->backup.empty()) unlink(at->target.c_str());
-      else rename(at->backup.c_str(), at->target.c_str());
+      if (at->kept) rename(at->kept->path.c_str(), at->target.c_str());
+      else unlink(at->target.c_str());
     }
   };
   for (size_t i = 0; i < entries.size(); ++i) {
-    std::string backup;
+    std::optional<KeptFile> kept;
     struct stat info;
     if (lstat(targets[i].c_str(), &info) == 0) {
-      auto kept = KeepOldFile(targets[i]);
-      if (auto* keep_failure = std::get_if<Failure>(&kept)) {
+      auto keeping = KeepOldFile(targets[i]);
+      if (auto* keep_failure = std::get_if<Failure>(&keeping)) {
         put_back();
         return *keep_failure;
       }
-      backup = std::get<std::string>(kept);
+      kept = std::get<KeptFile>(keeping);
     }
     if (Outcome rename_failure = written[i]->RenameTo(targets[i])) {
-      if (!backup.empty()) unlink(backup.c_str());
+      if (kept && kept->moved) rename(kept->path.c_str(), targets[i].c_str());
+      else if (kept) unlink(kept->path.c_str());
       put_back();
       return rename_failure;
     }
-    replaced.push_back(Replaced{targets[i], backup});
+    replaced.push_back(Replaced{targets[i], kept});
   }
-  if (Outcome sync_failure = SyncDirectory(".")) return sync_failure;
+  if (Outcome sync_failure = SyncDirectory(".")) {
+    put_back();
+    return sync_failure;
+  }
   for (const Replaced& done : replaced)
-    if (!done.backup.empty()) unlink(done.backup.c_str());
+    if (done.kept) unlink(done.kept->path.c_str());
+  // The new files are in place and on disk; a failure to flush the removal of the kept
+  // copies cannot undo the restore.
+  SyncDirectory(".");
   progress_.Finish();
-  return SyncDirectory(".");
+  return std::nullopt;
 }
 
 }  // namespace qm::qmzip

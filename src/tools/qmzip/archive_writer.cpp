@@ -311,7 +311,8 @@ Outcome ArchiveWriter::Add(const std::string& archive_path, const std::vector<st
     umask(mask);
     return static_cast<mode_t>(0666 & ~mask);
   }();
-  if (chmod(temp.path().c_str(), mode) != 0) return WriteFailure(archive_path, SystemReason(errno));
+  // Best effort: a target on a FAT stick has no permissions to set.
+  chmod(temp.path().c_str(), mode);
   if (Outcome failure = temp.CommitAs(archive_path)) return failure;
   progress_.Finish();
   return std::nullopt;
