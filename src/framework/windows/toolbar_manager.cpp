@@ -15,6 +15,14 @@ void ToolbarManager::Init() {
 void ToolbarManager::AddTarget(ToolbarTarget& target, int control) {
   if (!LIST) Init();
   target.CONTROL = control;
+  // One target per list: a second one for the same list replaces the first.
+  for (auto& entry : *LIST) {
+    if (entry.ID == control) {
+      if (current_ == entry.ITEM) current_ = &target;
+      entry.ITEM = &target;
+      return;
+    }
+  }
   auto position = std::lower_bound(LIST->begin(), LIST->end(), control,
                                    [](const Entry& entry, int id) { return entry.ID < id; });
   LIST->insert(position, Entry{control, &target});

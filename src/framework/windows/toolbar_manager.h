@@ -30,6 +30,8 @@ class ToolbarManager {
   virtual ~ToolbarManager() = default;
 
   void Init();
+  // Sets the target's CONTROL and adds it for that list; a second target
+  // for the same list replaces the first. The target must outlive its entry.
   void AddTarget(ToolbarTarget& target, int control);
   // With a control its target becomes current and shows its buttons; with 0
   // the last target that can handle the toolbar becomes current.
