@@ -258,7 +258,13 @@ Outcome ArchiveWriter::Add(const std::string& archive_path, const std::vector<st
 
   int error_code = 0;
   ZipHandle archive(zip_open(temp.path().c_str(), ZIP_TRUNCATE, &error_code));
-  if (!archive) return WriteFailure(archive_path, "cannot start the new archive");
+  if (!archive) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, error_code);
+    const std::string reason = ZipReason(&error);
+    zip_error_fini(&error);
+    return WriteFailure(archive_path, reason);
+  }
 
   uint64_t total = 0;
   for (const PackedFile& file : files) total += file.size;
