@@ -106,20 +106,20 @@ std::optional<long double> ParseNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
-// Reads the digits at the front of `spec` as a width; 0 when there are none.
-int TakeNumber(std::string_view& spec) {
+// Reads the digits at the front of `format` as a width; 0 when there are none.
+int TakeNumber(std::string_view& format) {
   int number = 0;
-  while (!spec.empty() && std::isdigit(static_cast<unsigned char>(spec.front()))) {
-    number = number * 10 + (spec.front() - '0');
+  while (!format.empty() && std::isdigit(static_cast<unsigned char>(format.front()))) {
+    number = number * 10 + (format.front() - '0');
     if (number > 10000) return -1;
-    spec.remove_prefix(1);
+    format.remove_prefix(1);
   }
   return number;
 }
 
-bool TakeBlankFlag(std::string_view& spec) {
-  if (!spec.empty() && (spec.front() == 'b' || spec.front() == 'B')) {
-    spec.remove_prefix(1);
+bool TakeBlankFlag(std::string_view& format) {
+  if (!format.empty() && (format.front() == 'b' || format.front() == 'B')) {
+    format.remove_prefix(1);
     return true;
   }
   return false;
@@ -129,21 +129,21 @@ std::string TwoDigits(int value) {
   return {static_cast<char>('0' + value / 10 % 10), static_cast<char>('0' + value % 10)};
 }
 
-std::optional<std::string> FormatNumber(std::string_view spec, const std::string& value) {
+std::optional<std::string> FormatNumber(std::string_view format, const std::string& value) {
   bool grouped = true;
-  if (!spec.empty() && spec.front() == '-') spec.remove_prefix(1);
-  if (!spec.empty() && spec.front() == '_') {
+  if (!format.empty() && format.front() == '-') format.remove_prefix(1);
+  if (!format.empty() && format.front() == '_') {
     grouped = false;
-    spec.remove_prefix(1);
+    format.remove_prefix(1);
   }
-  const int width = TakeNumber(spec);
+  const int width = TakeNumber(format);
   int decimals = 0;
-  if (!spec.empty() && spec.front() == '.') {
-    spec.remove_prefix(1);
-    decimals = TakeNumber(spec);
+  if (!format.empty() && format.front() == '.') {
+    format.remove_prefix(1);
+    decimals = TakeNumber(format);
   }
-  const bool blank_when_zero = TakeBlankFlag(spec);
-  if (!spec.empty() || width < 0 || decimals < 0 || decimals > 18) return std::nullopt;
+  const bool blank_when_zero = TakeBlankFlag(format);
+  if (!format.empty() || width < 0 || decimals < 0 || decimals > 18) return std::nullopt;
 
   const auto number = ParseNumber(value);
   if (!number) return value;
@@ -168,9 +168,9 @@ std::optional<std::string> FormatNumber(std::string_view spec, const std::string
   return text;
 }
 
-std::optional<std::string> FormatText(std::string_view spec, const std::string& value) {
-  const int width = TakeNumber(spec);
-  if (!spec.empty() || width <= 0) return std::nullopt;
+std::optional<std::string> FormatText(std::string_view format, const std::string& value) {
+  const int width = TakeNumber(format);
+  if (!format.empty() || width <= 0) return std::nullopt;
   size_t characters = 0;
   for (size_t i = 0; i < value.size(); ++i) {
     const bool starts_character = (static_cast<unsigned char>(value[i]) & 0xC0) != 0x80;
@@ -179,10 +179,10 @@ std::optional<std::string> FormatText(std::string_view spec, const std::string& 
   return value;
 }
 
-std::optional<std::string> FormatDate(std::string_view spec, const std::string& value) {
-  const int style = TakeNumber(spec);
-  TakeBlankFlag(spec);
-  if (!spec.empty() || style != 17) return std::nullopt;
+std::optional<std::string> FormatDate(std::string_view format, const std::string& value) {
+  const int style = TakeNumber(format);
+  TakeBlankFlag(format);
+  if (!format.empty() || style != 17) return std::nullopt;
   const auto day_number = ParseInteger(value);
   if (!day_number) return value;
   if (*day_number == 0) return "";
@@ -191,10 +191,10 @@ std::optional<std::string> FormatDate(std::string_view spec, const std::string& 
   return TwoDigits(date->day) + "/" + TwoDigits(date->month) + "/" + std::to_string(date->year);
 }
 
-std::optional<std::string> FormatTime(std::string_view spec, const std::string& value) {
-  const int style = TakeNumber(spec);
-  TakeBlankFlag(spec);
-  if (!spec.empty() || (style != 1 && style != 8)) return std::nullopt;
+std::optional<std::string> FormatTime(std::string_view format, const std::string& value) {
+  const int style = TakeNumber(format);
+  TakeBlankFlag(format);
+  if (!format.empty() || (style != 1 && style != 8)) return std::nullopt;
   const auto time = ParseInteger(value);
   if (!time) return value;
   if (*time == 0) return "";
@@ -242,17 +242,17 @@ std::optional<ClockTime> TimeOfValue(long time) {
 }
 
 std::string FormatPicture(const std::string& picture, const std::string& value) {
-  std::string_view spec = picture;
-  if (!spec.empty() && spec.front() == '@') spec.remove_prefix(1);
-  if (spec.empty()) return value;
-  const char kind = static_cast<char>(std::tolower(static_cast<unsigned char>(spec.front())));
-  spec.remove_prefix(1);
+  std::string_view format = picture;
+  if (!format.empty() && format.front() == '@') format.remove_prefix(1);
+  if (format.empty()) return value;
+  const char kind = static_cast<char>(std::tolower(static_cast<unsigned char>(format.front())));
+  format.remove_prefix(1);
   std::optional<std::string> shown;
   switch (kind) {
-    case 'n': shown = FormatNumber(spec, value); break;
-    case 's': shown = FormatText(spec, value); break;
-    case 'd': shown = FormatDate(spec, value); break;
-    case 't': shown = FormatTime(spec, value); break;
+    case 'n': shown = FormatNumber(format, value); break;
+    case 's': shown = FormatText(format, value); break;
+    case 'd': shown = FormatDate(format, value); break;
+    case 't': shown = FormatTime(format, value); break;
     default: break;
   }
   return shown ? *shown : value;
