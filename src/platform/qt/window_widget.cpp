@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -90,21 +91,40 @@ QWidget* ShownPart(QWidget* control) {
   return control;
 }
 
-// Draws a list cell shifted by its column's indent.
+// Draws a list cell with its text moved in by its column's indent; the
+// cell's background still fills the whole cell.
 class IndentDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
 
- protected:
-  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-    QStyledItemDelegate::initStyleOption(option, index);
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     const int indent = index.data(CellIndentRole()).toInt();
-    if (indent == 0) return;
-    if (option->displayAlignment & Qt::AlignRight) {
-      option->rect.adjust(0, 0, -indent, 0);
-    } else {
-      option->rect.adjust(indent, 0, 0, 0);
+    if (indent == 0) {
+      QStyledItemDelegate::paint(painter, option, index);
+      return;
     }
+    QStyleOptionViewItem cell = option;
+    initStyleOption(&cell, index);
+    const QString text = cell.text;
+    cell.text.clear();
+    QStyle* style = cell.widget ? cell.widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, cell.widget);
+    QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, cell.widget);
+    if (cell.displayAlignment & Qt::AlignRight) {
+      area.adjust(0, 0, -indent, 0);
+    } else {
+      area.adjust(indent, 0, 0, 0);
+    }
+    const QPalette::ColorRole role = cell.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text;
+    style->drawItemText(painter, area, int(cell.displayAlignment),
+                        cell.palette, cell.state & QStyle::State_Enabled,
+                        cell.fontMetrics.elidedText(text, Qt::ElideRight, area.width()), role);
+  }
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.rwidth() += index.data(CellIndentRole()).toInt();
+    return size;
   }
 };
 
@@ -503,6 +523,12 @@ void WindowWidget::SyncList(QTreeWidget& list, const ControlDef& control) {
       items << item;
     }
     list.addTopLevelItems(items);
+    // Declared widths are for the runtime's narrower dialog font: a column
+    // grows to show its cells whole.
+    for (int column = 0; column + 1 < list.columnCount(); ++column) {
+      const int needed = std::max(static_cast<QAbstractItemView&>(list).sizeHintForColumn(column), list.header()->sectionSizeHint(column));
+      if (list.columnWidth(column) < needed) list.setColumnWidth(column, needed);
+    }
   }
   const int selected = window_->SelectedRow(number);
   QTreeWidgetItem* current = selected >= 1 ? list.topLevelItem(selected - 1) : nullptr;
