@@ -559,7 +559,8 @@ int RecordFile::Open(int mode) {
     } else if (!SameKeys(stored, declaration_) || !IndexesIntact(connection, declaration_)) {
       code = kErrKeyFileInvalid;
       message = "the stored keys differ from the declared ones or an index is damaged";
-    } else if (!read_only && connection.Execute("PRAGMA journal_mode = DELETE;") != SQLITE_OK) {
+    } else if (connection.Execute("PRAGMA cache_size = -32768;") != SQLITE_OK ||
+               (!read_only && connection.Execute("PRAGMA journal_mode = DELETE;") != SQLITE_OK)) {
       code = RuntimeCodeOf(connection.ErrorCode());
       message = connection.ErrorMessage();
     }
