@@ -220,11 +220,11 @@ std::string ErrorManager::SubstituteText() {
   std::string text;
   std::size_t at = 0;
   while (at < message.size() && text.size() < kWorkingTextLength) {
-    const auto token = message[at] != '%' ? std::end(tokens)
-                                          : std::find_if(std::begin(tokens), std::end(tokens),
-                                                         [&](const auto& candidate) {
-                                                           return TokenAt(message, at, candidate.first);
-                                                         });
+    auto token = std::end(tokens);
+    if (message[at] == '%') {
+      token = std::find_if(std::begin(tokens), std::end(tokens),
+                           [&](const auto& candidate) { return TokenAt(message, at, candidate.first); });
+    }
     if (token == std::end(tokens)) {
       text += message[at++];
       continue;
