@@ -280,8 +280,6 @@ bool DirectoryExists(const std::string& path) {
   return ::stat(directory.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-}  // namespace
-
 // A read row: what the file keeps of the current record and of records
 // read ahead.
 struct Row {
@@ -318,8 +316,9 @@ enum StatementKind {
   kBackwardFromEnd,
   kBackwardSameKey,
   kBackwardBefore,
-  kStatementKinds,
 };
+
+}  // namespace
 
 struct RecordFile::Impl {
   BusyWait busy_wait;

@@ -153,7 +153,9 @@ class RecordFile {
   int Add();
   // Writes the buffer over the current record: 33 without one, 40, 43 when
   // another station holds it, 89 when another station changed or deleted it
-  // since it was read.
+  // since it was read. Every read is watched this way, so the runtime's
+  // watch needs no call of its own; after an 89, Reget the position to see
+  // the other station's record.
   int Put();
   // Deletes the current record: 33 without one, 43 when held elsewhere, 89
   // when another station deleted it first. Next and Previous go on from
