@@ -186,7 +186,6 @@ class QtPresenter::Gui {
 
   void OpenPopup(const std::string& menu_text, const Window* asking, std::shared_ptr<Answer<int>> answer) {
     auto* menu = new QMenu(WidgetOf(asking));
-    menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->setObjectName(QStringLiteral("popup"));
     int number = 0;
     for (const QString& item : Text(menu_text).split('|')) {
@@ -202,10 +201,13 @@ class QtPresenter::Gui {
       const int chosen = ++number;
       QObject::connect(action, &QAction::triggered, menu, [answer, chosen] { answer->Give(chosen); });
     }
-    // The menu hides before its action triggers; "nothing chosen" waits
-    // until the action had its turn.
-    QObject::connect(menu, &QMenu::aboutToHide, menu, [answer] {
-      QTimer::singleShot(0, [answer] { answer->Give(0); });
+    // The menu hides before its action triggers; "nothing chosen" and the
+    // menu's end wait until the action had its turn.
+    QObject::connect(menu, &QMenu::aboutToHide, menu, [menu, answer] {
+      QTimer::singleShot(0, menu, [menu, answer] {
+        answer->Give(0);
+        menu->deleteLater();
+      });
     });
     menu->popup(QCursor::pos());
   }

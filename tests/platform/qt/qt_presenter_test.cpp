@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QImageReader>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -497,6 +498,54 @@ TEST_F(QtPresenterTest, ClosedWindowLeavesTheScreen) {
       }
       return true;
     }));
+  });
+}
+
+TEST_F(QtPresenterTest, PopupMenuAnswersTheChosenItemOrNothing) {
+  RunProgram([&] {
+    auto window = OpenShown(BackupWindow());
+    struct Case {
+      const char* what;
+      std::function<void(QMenu&)> act;
+      int expected;
+    };
+    const Case cases[] = {
+        // The separator and the disabled item count as items too, apart from the separator.
+        {"third item", [](QMenu& menu) { menu.actions()[3]->trigger(); }, 3},
+        {"escape", [](QMenu& menu) { QTest::keyClick(&menu, Qt::Key_Escape); }, 0},
+    };
+    for (const auto& test : cases) {
+      SCOPED_TRACE(test.what);
+      int chosen = -1;
+      std::thread asking([&] { chosen = presenter_.PopupMenu(*window, "&Insert|~&Change|-|&Delete"); });
+      QMenu* menu = nullptr;
+      ASSERT_TRUE(WaitFor([&] {
+        menu = presenter_.WindowWidget(*window)->findChild<QMenu*>("popup");
+        return menu && menu->isVisible();
+      }));
+      OnGui([&] {
+        ASSERT_EQ(menu->actions().size(), 4);
+        EXPECT_FALSE(menu->actions()[1]->isEnabled());
+        EXPECT_TRUE(menu->actions()[2]->isSeparator());
+        test.act(*menu);
+        menu->hide();
+      });
+      asking.join();
+      EXPECT_EQ(chosen, test.expected);
+      ASSERT_TRUE(WaitFor([&] { return presenter_.WindowWidget(*window)->findChild<QMenu*>("popup") == nullptr; }));
+    }
+  });
+}
+
+TEST_F(QtPresenterTest, WaitCursorIsPerWindow) {
+  RunProgram([&] {
+    auto busy = OpenShown(BackupWindow());
+    auto other = OpenShown(RestoreWindow());
+    SetCursor(busy.get(), Cursor::kWait);
+    EXPECT_TRUE(WaitFor([&] { return presenter_.WindowWidget(*busy)->cursor().shape() == Qt::WaitCursor; }));
+    OnGui([&] { EXPECT_EQ(presenter_.WindowWidget(*other)->cursor().shape(), Qt::ArrowCursor); });
+    SetCursor(busy.get(), Cursor::kNormal);
+    EXPECT_TRUE(WaitFor([&] { return presenter_.WindowWidget(*busy)->cursor().shape() == Qt::ArrowCursor; }));
   });
 }
 
