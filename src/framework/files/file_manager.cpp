@@ -52,6 +52,24 @@ class RuntimeErrorKeeper {
   platform::RuntimeErrorState kept_;
 };
 
+// Keeps a file's reading order and position across reads made on the side
+// (finding the highest number of a key).
+class ReadingStateKeeper {
+ public:
+  explicit ReadingStateKeeper(platform::RecordFile& file) : file_(file), state_(file.GetState()) {}
+  ~ReadingStateKeeper() {
+    RuntimeErrorKeeper keep_error;
+    file_.RestoreState(state_);
+    file_.FreeState(state_);
+  }
+  ReadingStateKeeper(const ReadingStateKeeper&) = delete;
+  ReadingStateKeeper& operator=(const ReadingStateKeeper&) = delete;
+
+ private:
+  platform::RecordFile& file_;
+  int state_;
+};
+
 bool IsRead(RecordOperation operation) {
   return operation == RecordOperation::kGet || operation == RecordOperation::kReget ||
          operation == RecordOperation::kNext || operation == RecordOperation::kPrevious;
@@ -605,8 +623,13 @@ ErrorLevel FileManager::Number(bool report) {
         if (ERRORS) ERRORS->SetKeyName(KeyDescription(key));
         std::uint16_t snapshot = SnapshotBuffer();
         std::int64_t number = 0;
-        if (!NextNumber(key, &number)) {
-          NoteError(kMsgRetrievalError);
+        bool found;
+        {
+          ReadingStateKeeper keep_position(*FILE);
+          found = NextNumber(key, &number);
+          if (!found) NoteError(kMsgRetrievalError);
+        }
+        if (!found) {
           RestoreSnapshot(snapshot, true);
           return report ? ReportError() : LevelNotify;
         }
