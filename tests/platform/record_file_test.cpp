@@ -583,6 +583,21 @@ TEST_F(RecordFileTest, DriverCommands) {
   EXPECT_EQ(file->Send("quickscan=OFF"), 0);
   EXPECT_EQ(file->Send("Recover=soon"), kErrNotSupported);
   EXPECT_EQ(file->Send("TURBO=on"), kErrNotSupported);
+
+  // Recover is how long a write waits for another station's lock.
+  auto blocker = NewFile();
+  ASSERT_EQ(blocker->Open(), 0);
+  RecordTransaction blocking;
+  ASSERT_EQ(blocking.Begin({blocker.get()}, 1), 0);
+  ASSERT_EQ(file->Send("Recover=0"), 0);
+  EXPECT_EQ(AddJob(*file, 1, "V", 1), kErrAccessDenied);
+  ASSERT_EQ(file->Send("Recover=20"), 0);
+  std::thread release([&] {
+    ::usleep(200000);
+    blocking.Rollback();
+  });
+  EXPECT_EQ(AddJob(*file, 1, "V", 1), 0);
+  release.join();
 }
 
 class Recorder : public RecordFileObserver {
