@@ -30,7 +30,12 @@ SqliteStatement& SqliteStatement::operator=(SqliteStatement&& other) noexcept {
 void SqliteStatement::Bind(int index, std::int64_t value) { sqlite3_bind_int64(statement_, index, value); }
 
 void SqliteStatement::Bind(int index, std::string_view bytes) {
-  sqlite3_bind_blob64(statement_, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+  // A null pointer would bind NULL, not an empty BLOB.
+  if (bytes.empty()) {
+    sqlite3_bind_zeroblob(statement_, index, 0);
+  } else {
+    sqlite3_bind_blob64(statement_, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+  }
 }
 
 void SqliteStatement::BindText(int index, std::string_view text) {

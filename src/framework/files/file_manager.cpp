@@ -248,7 +248,7 @@ std::span<std::uint8_t> FileManager::Buffer() const {
 
 // ---- opening ---------------------------------------------------------------
 
-ErrorLevel FileManager::OpenFile(bool report) {
+ErrorLevel FileManager::OpenPhysicalFile(bool report) {
   if (!FILE || !OPENER) return LevelFatal;
   auto fail = [&](std::uint16_t id) { NoteError(id); return report ? ReportError() : LevelNotify; };
   for (int attempt = 1;; ++attempt) {
@@ -300,7 +300,7 @@ ErrorLevel FileManager::OpenCounted(bool report, bool force, bool count_only) {
   }
   GlobalFileRegistry().NoteOpen(*this);
   if (!count_only && !USED && (!LAZYOPEN || force)) {
-    if (const ErrorLevel level = OpenFile(report); level != LevelNone) return level;
+    if (const ErrorLevel level = OpenPhysicalFile(report); level != LevelNone) return level;
   }
   ++OPENED;
   return LevelNone;
@@ -344,7 +344,7 @@ ErrorLevel FileManager::EnsureOpen(int usage) {
       return LevelFatal;
     }
     std::uint16_t snapshot = SnapshotBuffer();
-    const ErrorLevel level = OpenFile(true);
+    const ErrorLevel level = OpenPhysicalFile(true);
     RestoreSnapshot(snapshot, true);
     if (level != LevelNone) return level;
   }
@@ -671,7 +671,7 @@ ErrorLevel FileManager::PrepareRecord(bool keepBuffer) {
   if (ALIASEDFILE) {
     return ThroughAlias([keepBuffer](FileManager& target) { return target.PrepareRecord(keepBuffer); });
   }
-  if (!FILE) return LevelFatal;
+  if (EnsureOpen(kUsageReturns) != LevelNone) return LevelFatal;
   if (!keepBuffer) FILE->Clear();
   PrepareFields();
   if (!HASAUTOINC) return LevelNone;

@@ -280,7 +280,7 @@ class FileManager : public platform::RecordFileObserver {
 
  protected:
   // The physical open with its recovery chain; reports when `report`.
-  ErrorLevel OpenFile(bool report);
+  ErrorLevel OpenPhysicalFile(bool report);
   // Open and OpenQuiet; `count_only` skips the physical step.
   ErrorLevel OpenCounted(bool report, bool force, bool count_only = false);
   ErrorLevel Step(bool forward, bool report);

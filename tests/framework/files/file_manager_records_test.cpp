@@ -180,6 +180,39 @@ TEST_F(FileManagerRecordsTest, DeleteAsksWhenToldToAndKeepsTheRecordOnNo) {
   EXPECT_EQ(jobs_.LASTERROR, kMsgDeleteError);
 }
 
+TEST_F(FileManagerRecordsTest, AFileClosedBehindTheManagersBackIsOpenedAgainOnUse) {
+  Set(file_, "JOB:NUMBER", "1");
+  ASSERT_EQ(jobs_.Fetch(kNumberKey), LevelNone);
+  file_.Close();
+
+  Set(file_, "JOB:NUMBER", "3");
+  EXPECT_EQ(jobs_.Fetch(kNumberKey), LevelNone);
+  EXPECT_EQ(Get(file_, "JOB:NAME"), "Drill");
+  EXPECT_TRUE(presenter_.Messages().empty());
+}
+
+TEST_F(FileManagerRecordsTest, AFileThatGoesAwayLeavesItsManagerNothingToTouch) {
+  auto file = std::make_unique<RecordFile>(JobsDeclaration());
+  FileManager manager;
+  manager.FILE = file.get();
+  manager.ERRORS = &errors_;
+  manager.Setup();
+  manager.Attach(*file, errors_);
+  manager.LAZYOPEN = false;
+  ASSERT_EQ(manager.Open(), LevelNone);
+  ASSERT_EQ(manager.SetOrder(kNumberKey), LevelNone);
+  manager.SaveState();
+
+  file.reset();
+
+  EXPECT_EQ(GlobalFileRegistry().FileManagerFor(file_), &jobs_);
+  EXPECT_EQ(manager.FILE, nullptr);
+  EXPECT_FALSE(manager.IsOpen());
+  EXPECT_EQ(manager.Next(), LevelFatal);
+  manager.Close();
+  manager.Shutdown();
+}
+
 class FileManagerAliasTest : public FileManagerRecordsTest {
  protected:
   void SetUp() override {
