@@ -488,6 +488,13 @@ ErrorLevel FileManager::InsertRecord(bool report) {
   if (ALIASEDFILE) return ThroughAlias([report](FileManager& target) { return target.InsertRecord(report); });
   if (EnsureOpen(kUsageReturns) != LevelNone) return LevelFatal;
   if (CheckRecord(report) != LevelNone) return LevelNotify;
+  if ((FILE->OpenMode() & 0x03) == platform::kAccessRead) {
+    // Opened read-only (after "Access Denied"): numbering again and again
+    // cannot mend that, so the user is told at once.
+    platform::SetRuntimeError(platform::kErrAccessDenied, FILE->Path(), "0", "file opened read-only");
+    NoteError(kMsgInsertError);
+    return report ? ReportError() : LevelNotify;
+  }
   FILE->SetReadAhead(0);
   int code;
   if (!HASAUTOINC) {

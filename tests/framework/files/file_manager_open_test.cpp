@@ -92,12 +92,11 @@ TEST_F(FileManagerOpenTest, AFileThatRefusesWriteAccessIsOpenedReadOnlyAfterAcce
 
   Set(file, "JOB:NAME", "Harrow");
   Set(file, "JOB:CODE", "H1");
-  presenter_.QueueAnswer(platform::kButtonNo);
   EXPECT_EQ(manager.Insert(), LevelNotify);
-  EXPECT_EQ(presenter_.Messages().back().request.title, "Auto Increment Error");
+  EXPECT_EQ(presenter_.Messages().back().request.title, "Record Insert Error");
   EXPECT_EQ(presenter_.Messages().back().request.text,
-            "Attempts to automatically number this record have failed.|File: TdJobs|Key: The NumberKey|"
-            "Error: Access Denied (5).|Try Again?");
+            "An error was experienced during the creation of a record.|File: TdJobs|Error: Access Denied (5).");
+  EXPECT_EQ(file.Records(), 1);
 }
 
 struct RefusedOpenCase {
