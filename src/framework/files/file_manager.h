@@ -23,7 +23,10 @@
 // they were.
 //
 // A manager is used by one thread. It is the observer of its file and hears
-// of every operation on it (NotifyFirst before, NotifySecond after).
+// of every operation on it (NotifyFirst before, NotifySecond after); of a
+// file shared by threads, the manager attached last hears. A file that goes
+// away tells its observer, which then lets go of it; a manager must not
+// outlive a file it does not observe.
 #pragma once
 
 #include <cstdint>
@@ -133,6 +136,9 @@ class FileManager : public platform::RecordFileObserver {
   virtual ErrorLevel Insert();
   virtual void ReleaseResources();
   virtual ErrorLevel Next();
+  // Counts an open (attaching the manager first when it is not yet); a file
+  // that is not lazily opened is opened physically at the first. A failed
+  // physical open answers its level and counts nothing.
   virtual ErrorLevel Open();
   virtual ErrorLevel Previous();
   virtual ErrorLevel NumberRecord();
