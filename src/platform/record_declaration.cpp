@@ -129,12 +129,23 @@ std::string RecordDeclaration::Problem() const {
   return {};
 }
 
+namespace {
+
+// A field or key name without its record prefix: an alias declares the
+// same file under a prefix of its own ("I01A:ITEMCODE" is "I01:ITEMCODE").
+std::string_view Unprefixed(std::string_view name) {
+  const auto colon = name.find(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+}  // namespace
+
 bool SameRecordLayout(const RecordDeclaration& a, const RecordDeclaration& b) {
   if (a.record_size != b.record_size || a.fields.size() != b.fields.size()) return false;
   for (std::size_t i = 0; i < a.fields.size(); ++i) {
     const FieldDeclaration& x = a.fields[i];
     const FieldDeclaration& y = b.fields[i];
-    if (!SameName(x.name, y.name) || x.encoding != y.encoding || x.offset != y.offset ||
+    if (!SameName(Unprefixed(x.name), Unprefixed(y.name)) || x.encoding != y.encoding || x.offset != y.offset ||
         x.width != y.width || x.digits != y.digits || x.decimals != y.decimals) {
       return false;
     }
@@ -147,7 +158,7 @@ bool SameKeys(const RecordDeclaration& a, const RecordDeclaration& b) {
   for (std::size_t i = 0; i < a.keys.size(); ++i) {
     const KeyDeclaration& x = a.keys[i];
     const KeyDeclaration& y = b.keys[i];
-    if (!SameName(x.name, y.name) || x.components != y.components || x.unique != y.unique ||
+    if (!SameName(Unprefixed(x.name), Unprefixed(y.name)) || x.components != y.components || x.unique != y.unique ||
         x.no_case != y.no_case) {
       return false;
     }

@@ -542,5 +542,21 @@ TEST_F(DictionaryFilesTest, WorkDoneDescriptionKeepsAtMost255CharactersAndItsTer
   EXPECT_EQ(file.Record()[115 + 255], 0);
 }
 
+TEST_F(DictionaryFilesTest, AliasReadsWhatTheStockFileWrote) {
+  platform::RecordFile& stock = Opened(DictionaryFile::TdI01);
+  Set(stock, "I01:ITEMCODE", "NUT-6");
+  Set(stock, "I01:DESCRIPTION", "Hex nut");
+  Set(stock, "I01:STOCKONHAND", "12.5");
+  ASSERT_EQ(stock.Add(), 0);
+
+  platform::RecordFile& alias = DataDictionary::File(DictionaryFile::TdI01A);
+  ASSERT_EQ(alias.Path(), stock.Path());
+  ASSERT_EQ(alias.Open(), 0) << platform::LastRuntimeError().file_error_message;
+  Set(alias, "I01A:ITEMCODE", "NUT-6");
+  ASSERT_EQ(alias.Get(1), 0);
+  EXPECT_EQ(Get(alias, "I01A:DESCRIPTION"), "Hex nut");
+  EXPECT_EQ(Get(alias, "I01A:STOCKONHAND"), "12.5");
+}
+
 }  // namespace
 }  // namespace qm::checker
