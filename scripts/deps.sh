@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, only when one is missing.
 set -e
 PACKAGES="build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-libsqlite3-dev libzip-dev zlib1g-dev libdeflate-dev libsimpleini-dev qt6-base-dev \
+libsqlite3-dev libzip-dev zlib1g-dev libdeflate-dev libsimpleini-dev qt6-base-dev libqt6svg6 \
 zip unzip xvfb"
 missing=""
 for package in $PACKAGES; do
