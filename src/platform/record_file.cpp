@@ -1196,6 +1196,17 @@ int RecordFile::RollbackTransaction() {
   if (result != SQLITE_OK && !sqlite3_get_autocommit(impl_->connection.Handle())) {
     return FailSqlite(result, "rolling back");
   }
+  // The current record's version must be the stored one again: a Put after
+  // the rollback is a fresh change of that record, not a lost update. The
+  // record buffer keeps what the caller had in it.
+  Impl& impl = *impl_;
+  if (impl.current.id != 0) {
+    SqliteStatement version(impl.connection.Handle(), "SELECT version FROM records WHERE id = ?1");
+    if (version.Ok()) {
+      version.Bind(1, impl.current.id);
+      if (version.Step() == SQLITE_ROW) impl.current.version = version.Integer(0);
+    }
+  }
   return Succeed();
 }
 

@@ -489,6 +489,20 @@ TEST_F(RecordFileTest, ARolledBackTransactionLeavesNoTraceInAnyFile) {
   EXPECT_EQ(other->Records(), 1);
 }
 
+TEST_F(RecordFileTest, ARecordChangedInARolledBackTransactionCanBeWrittenAgain) {
+  auto jobs = OpenFile("JOBS");
+  ASSERT_EQ(AddJob(*jobs, 1, "V", 1), 0);
+  SetField(*jobs, "JOB:JOBNUMBER", "1");
+  ASSERT_EQ(jobs->Get(kNumberKey), 0);
+  {
+    RecordTransaction transaction;
+    ASSERT_EQ(transaction.Begin({jobs.get()}, 1), 0);
+    ASSERT_EQ(jobs->Put(), 0);
+    ASSERT_EQ(transaction.Rollback(), 0);
+  }
+  EXPECT_EQ(jobs->Put(), 0) << "the rolled-back change is no other station's";
+}
+
 TEST_F(RecordFileTest, ATransactionThatCannotGetAWriteLockStartsNowhere) {
   auto jobs = OpenFile("JOBS");
   auto details = OpenFile("DETAILS");
