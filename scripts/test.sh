@@ -12,7 +12,6 @@ for variant in normal sanitize; do
   cmake --build "build/$variant" -j "$JOBS"
   echo "== tests: $variant build"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  LSAN_OPTIONS="suppressions=$(pwd)/scripts/lsan.supp" \
   QT_QPA_PLATFORM=offscreen \
     ctest --test-dir "build/$variant" --output-on-failure -j "$JOBS"
 done
