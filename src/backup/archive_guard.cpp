@@ -1,0 +1,32 @@
+#include "backup/archive_guard.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "platform/file_system.h"
+
+namespace qm::backup {
+
+bool ArchiveGuard::TryAcquire(const std::string& data_directory) {
+  Release();
+  // flock locks belong to the open file description, so two threads of one
+  // process with their own descriptors exclude each other as two processes do.
+  const std::string path = platform::JoinPath(data_directory, kGuardFileName);
+  const int descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (descriptor < 0) return false;
+  if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+    ::close(descriptor);
+    return false;
+  }
+  descriptor_ = descriptor;
+  return true;
+}
+
+void ArchiveGuard::Release() {
+  if (descriptor_ < 0) return;
+  ::close(descriptor_);
+  descriptor_ = -1;
+}
+
+}  // namespace qm::backup

@@ -1,0 +1,33 @@
+// One archive operation at a time on a data directory, across the threads
+// of this process and across processes: an advisory lock on a file in the
+// data directory whose name the archive masks (*.dat, *.ini) never match.
+#pragma once
+
+#include <string>
+
+namespace qm::backup {
+
+inline constexpr const char* kGuardFileName = ".TdxBack.lock";
+
+class ArchiveGuard {
+ public:
+  ArchiveGuard() = default;
+  ~ArchiveGuard() { Release(); }
+  ArchiveGuard(const ArchiveGuard&) = delete;
+  ArchiveGuard& operator=(const ArchiveGuard&) = delete;
+
+  // Takes the lock of `data_directory` without waiting. False when another
+  // backup or restore holds it, or the lock file cannot be made.
+  bool TryAcquire(const std::string& data_directory);
+  void Release();
+  bool Held() const { return descriptor_ >= 0; }
+
+ private:
+  int descriptor_ = -1;
+};
+
+// The message shown when the lock is taken.
+inline constexpr const char* kBusyMessage =
+    "Another backup or restore of this data is running.|Wait until it has finished, then try again.";
+
+}  // namespace qm::backup

@@ -1,0 +1,34 @@
+// TdxBack, the backup / restore utility: the program entry.
+#include "backup/main_frame.h"
+#include "backup/register_file.h"
+#include "backup/settings.h"
+#include "framework/errors/error_manager.h"
+#include "framework/settings/ini_manager.h"
+#include "framework/windows/application.h"
+#include "platform/qt/qt_presenter.h"
+
+namespace {
+
+int ProgramEntry() {
+  using namespace qm::backup;
+  qm::GlobalErrorManager().Start(qm::GlobalErrorStatus());
+  GlobalTextMatcher().Init();
+  GlobalTextMatcher().SetOption(1, true);
+  GlobalTextMatcher().SetOption(2, false);
+  qm::GlobalIniManager().Setup("./TdxBack.INI", 0, 0);
+  InstallRegisterThreadHooks();
+  BuildRegisterManagers();
+  Main();
+  qm::platform::JoinThreads();
+  TearDownRegisterManagers();
+  qm::GlobalIniManager().Finish();
+  GlobalTextMatcher().Kill();
+  return 0;
+}
+
+}  // namespace
+
+int main() {
+  qm::platform::QtPresenter desktop;
+  return qm::RunApplication(ProgramEntry, &desktop);
+}

@@ -1,0 +1,94 @@
+#include "backup/main_frame.h"
+
+#include "backup/make_backups.h"
+#include "backup/settings.h"
+#include "framework/errors/error_manager.h"
+#include "framework/settings/ini_manager.h"
+#include "framework/windows/application.h"
+#include "framework/windows/procedure_window.h"
+#include "framework/windows/window_settings.h"
+#include "platform/threads.h"
+
+namespace qm::backup {
+namespace {
+
+using platform::ControlKind;
+
+constexpr int kMenuBackup = -2;
+constexpr int kMenuRestore = -3;
+constexpr int kMenuExit = -5;
+constexpr int kToolBackup = -9;
+constexpr int kToolRestore = -10;
+
+// The restore window is not part of this program yet: its two entries are
+// shown disabled until it is.
+constexpr bool kRestoreAvailable = false;
+
+class Frame : public ProcedureWindow {
+ public:
+  Frame()
+      : ProcedureWindow(
+            "Main",
+            {.id = "TdxBack$TdxBack001",
+             .caption = "Quillmoor Backup / Restore",
+             .icon = "Backup.ico",
+             .is_frame = true,
+             .controls = {
+                 {-1, ControlKind::kMenu, "&File"},
+                 {kMenuBackup, ControlKind::kMenuItem, "&Backup /Rugsteun", "", "", "", -1},
+                 {kMenuRestore, ControlKind::kMenuItem, "&Restore /Herstel", "", "", "", -1, !kRestoreAvailable},
+                 {-11, ControlKind::kSeparator, "", "", "", "", -1},
+                 {-4, ControlKind::kMenuItem, "P&rint Setup...", "", "", "Setup Printer", -1},
+                 {-12, ControlKind::kSeparator, "", "", "", "", -1},
+                 {kMenuExit, ControlKind::kMenuItem, "E&xit", "", "", "Exit this application", -1},
+                 {-13, ControlKind::kMenu, "&Help", "", "", "Windows Help"},
+                 {-6, ControlKind::kMenuItem, "&Contents", "", "", "View the contents of the help file", -13},
+                 {-7, ControlKind::kMenuItem, "&Search for Help On...", "", "", "Search for help on a subject", -13},
+                 {-8, ControlKind::kMenuItem, "&How to Use Help", "", "", "How to use Windows Help", -13},
+                 {kToolBackup, ControlKind::kToolButton, "&Backup", "", "Backup.ico"},
+                 {kToolRestore, ControlKind::kToolButton, "&Restore", "", "Restore.ico", "", 0,
+                  !kRestoreAvailable},
+             }}) {}
+
+  ErrorLevel Init() override {
+    ReadSharedSettings();
+    return ProcedureWindow::Init();
+  }
+
+  ErrorLevel Teardown() override {
+    const ErrorLevel level = ProcedureWindow::Teardown();
+    settings_.Teardown();
+    return level;
+  }
+
+ protected:
+  void SetupFonts() override {
+    settings_.Init(*MYWINDOW);
+    settings_.SetupFonts(GlobalIniManager());
+  }
+  void ApplySizeRatio() override { settings_.ApplyRatio(); }
+
+  ErrorLevel SetupWindow() override {
+    BUTTONS->push_back({kMenuExit, ResponseCompleted});
+    MYWINDOW->SetProperty(30976, 0L);
+    RecoverUnfinishedBackup();
+    return LevelNone;
+  }
+
+  ErrorLevel OnAccepted() override {
+    const int accepted = MYWINDOW->Accepted();
+    if (accepted == kMenuBackup) platform::StartThread(MakeBackups);
+    const ErrorLevel level = ProcedureWindow::OnAccepted();
+    if (accepted == kToolBackup) platform::StartThread(MakeBackups);
+    return level;
+  }
+
+ private:
+  WindowSettings settings_;
+};
+
+}  // namespace
+
+void Main() { LastResponse() = Frame().Run(); }
+
+}  // namespace qm::backup

@@ -1,0 +1,45 @@
+#include "backup/settings.h"
+
+#include "platform/file_system.h"
+#include "platform/ini_file.h"
+
+namespace qm::backup {
+namespace {
+
+std::string Cut(std::string value, std::size_t length) {
+  if (value.size() > length) value.resize(length);
+  return value;
+}
+
+std::string ClipTrailingBlanks(std::string value) {
+  while (!value.empty() && value.back() == ' ') value.pop_back();
+  return value;
+}
+
+}  // namespace
+
+BackupSettings& Settings() {
+  static BackupSettings settings;
+  return settings;
+}
+
+void ReadSharedSettings() {
+  const std::string current = ClipTrailingBlanks(platform::CurrentDirectory().value_or("."));
+  BackupSettings& settings = Settings();
+  settings.SPECSPATH =
+      Cut(platform::IniFile(platform::JoinPath(current, "Qmoor.Ini")).Get("Specs", "Path", "1"), kPathLength);
+  const platform::IniFile shared(platform::JoinPath(ClipTrailingBlanks(settings.SPECSPATH), "Qmoor.Ini"));
+  settings.PROG = Cut(shared.Get("USER", "Prog", "Tdx"), kPrefixLength);
+  settings.DATADIR = Cut(shared.Get("USER", "Datadrive", current), kPathLength);
+}
+
+void TextMatcher::SetOption(int option, bool on) {
+  if (option >= 1 && option <= 2) options_[option - 1] = on;
+}
+
+TextMatcher& GlobalTextMatcher() {
+  static TextMatcher matcher;
+  return matcher;
+}
+
+}  // namespace qm::backup

@@ -1,0 +1,42 @@
+// TdxBack's process-wide settings: where the product's shared settings
+// file is, the archive-name prefix and the data directory. Read by the main
+// frame on the main thread before any other thread starts; read-only after.
+#pragma once
+
+#include <string>
+
+namespace qm::backup {
+
+struct BackupSettings {
+  std::string SPECSPATH;  // GLO:SPECSPATH, at most 128 characters
+  std::string PROG;       // GLO:PROG, at most 7 characters
+  std::string DATADIR;    // GLO:DATADIR, at most 128 characters
+};
+
+inline constexpr std::size_t kPathLength = 128;
+inline constexpr std::size_t kPrefixLength = 7;
+
+BackupSettings& Settings();
+
+// Reads the two levels of Qmoor.Ini starting from the current directory:
+// "Specs"/"Path" there, then "USER"/"Prog" and "USER"/"Datadrive" from the
+// Qmoor.Ini of that directory. Missing files or keys give the defaults.
+void ReadSharedSettings();
+
+// The framework's text-matching object. Nothing in the utilities matches
+// text with it; the program entries start it with their options and end it.
+class TextMatcher {
+ public:
+  void Init() { active_ = true; }
+  void SetOption(int option, bool on);
+  void Kill() { active_ = false; }
+  bool Option(int option) const { return option >= 1 && option <= 2 && options_[option - 1]; }
+
+ private:
+  bool active_ = false;
+  bool options_[2] = {false, false};
+};
+
+TextMatcher& GlobalTextMatcher();
+
+}  // namespace qm::backup
