@@ -749,6 +749,19 @@ bool FileManager::SnapshotEquals(std::uint16_t id) {
 }
 
 std::string FileManager::CurrentPosition() const {
+  // An alias reads through the aliased file: its position is the one its
+  // last operation left there, kept in its own state of that file.
+  if (ALIASEDFILE) {
+    platform::RecordFile* file = ALIASEDFILE->FILE;
+    if (alias_state_ == 0 || !file) return {};
+    RuntimeErrorKeeper keep_error;
+    const int kept_state = file->GetState();
+    std::string position;
+    if (file->RestoreState(alias_state_) == 0) position = ALIASEDFILE->CurrentPosition();
+    file->RestoreState(kept_state);
+    file->FreeState(kept_state);
+    return position;
+  }
   if (!INITIALIZED || !FILE) return {};
   const int key = PRIMARYKEY > 0 && PRIMARYKEY <= KEYS.size() ? KEYS[PRIMARYKEY - 1].KEY : 0;
   return FILE->Position(key);

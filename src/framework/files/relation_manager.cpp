@@ -449,9 +449,7 @@ ErrorLevel RelationManager::DeleteAttempt() {
   if (const ErrorLevel opened = OpenForChange(); opened != LevelNone) return opened;
   ChangeFrame frame;
   ErrorLevel level = USELOGOUT ? frame.Start(*this, Change::kDelete) : LevelNone;
-  // An alias has no position of its own to read again at (its position lies
-  // on the aliased file): its record stays as it was read.
-  if (level == LevelNone && !ME->ALIASEDFILE && ME->RefetchQuiet(position) != LevelNone) {
+  if (level == LevelNone && ME->RefetchQuiet(position) != LevelNone) {
     ME->NoteError(kMsgDeleteError);
     frame.RollBack();
     ME->ReportError();

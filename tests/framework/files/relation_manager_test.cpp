@@ -546,6 +546,38 @@ TEST_F(RelationsTest, AChangeThroughAnAliasIsFramedOnTheAliasedFile) {
   ExpectRows({"HILL/Hill Top", "VALE/Vale"}, kFields, kCrops);
 }
 
+TEST_F(RelationsTest, AnAliasDeletesTheRecordThatARolledBackUpdateLeftAsItWas) {
+  TestFile alias(FarmsDeclaration(), errors_);
+  alias.manager.Setup();
+  alias.manager.ALIASEDFILE = &farms_->manager;
+  alias.relations.Attach(alias.manager, true);
+  alias.relations.ALIASFILE = &farms_->relations;
+  alias.relations.declare = [&] {
+    alias.relations.RegisterRelation(fields_->relations, ModeCascade, ModeCascade, kFieldFarmKey);
+    alias.relations.AddLinkPair(Address(alias.file, "FRM:CODE"), 4, Address(fields_->file, "FLD:FARM"), 4);
+  };
+  field_update_ = ModeRestrict;
+  ASSERT_EQ(farms_->relations.OpenRelations(), LevelNone);
+  ASSERT_EQ(alias.relations.OpenRelations(), LevelNone);
+  Set(alias.file, "FRM:CODE", "HILL");
+  ASSERT_EQ(alias.manager.Fetch(kFarmCodeKey), LevelNone);
+  alias.relations.SaveLinkValues();
+  Set(alias.file, "FRM:CODE", "HIGH");
+  ASSERT_EQ(alias.relations.Update(), LevelNotify);
+
+  // The rollback undid the alias's write: neither a fresh write nor the
+  // delete is taken for another station's change.
+  Set(alias.file, "FRM:NAME", "Hill Top");
+  EXPECT_EQ(alias.relations.Update(), LevelNone);
+  EXPECT_EQ(alias.relations.Delete(false), LevelNone);
+  EXPECT_EQ(Titles(), std::vector<std::string>{"Referential Integrity Update Error"});
+  ASSERT_EQ(alias.relations.CloseRelations(), LevelNone);
+  ASSERT_EQ(farms_->relations.CloseRelations(), LevelNone);
+  alias.relations.Shutdown();
+  alias.manager.Shutdown();
+  ExpectRows({"VALE/Vale"}, {"VALE/1/East"}, {"VALE/1/2025/Oats"});
+}
+
 // True when `file` reads ahead: a record another station changes after the
 // scan began is still read as it was.
 bool ReadsAhead(RecordFile& file) {
