@@ -86,8 +86,12 @@ void Recover(const Names& names) {
       if (platform::RenameFile(aside, target) != 0) return;
     }
   }
+  // A directory of that name is not a safety copy of ours.
   for (int n = 1; n <= 3; ++n) {
-    if (platform::FileExists(names.saved[n]) && platform::RemoveFile(names.saved[n]) != 0) return;
+    if (platform::FileExists(names.saved[n]) && !platform::IsDirectory(names.saved[n]) &&
+        platform::RemoveFile(names.saved[n]) != 0) {
+      return;
+    }
   }
   platform::RemoveFile(names.journal);
 }
