@@ -248,6 +248,15 @@ void ScriptPresenter::AwaitIdle(Window& window) {
   SetRunnerWaiting(false);
 }
 
+void ScriptPresenter::PollUntil(const std::string& line, const std::function<bool()>& done,
+                                const std::string& reason, std::chrono::milliseconds interval) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout_;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) Fail(line, reason);
+    std::this_thread::sleep_for(interval);
+  }
+}
+
 int ScriptPresenter::RunSteps() {
   for (const auto& raw_line : script_lines_) {
     const auto first = raw_line.find_first_not_of(" \t");
@@ -261,13 +270,8 @@ int ScriptPresenter::RunSteps() {
     if (windows.empty()) break;
     auto& window = *windows.back();
     CloseBox(window);
-    const auto deadline = std::chrono::steady_clock::now() + timeout_;
-    while (window.IsOpen()) {
-      if (std::chrono::steady_clock::now() >= deadline) {
-        Fail("close " + Quote(window.Caption()), "timed out after " + SecondsText(timeout_));
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    PollUntil("close " + Quote(window.Caption()), [&window] { return !window.IsOpen(); },
+              "timed out after " + SecondsText(timeout_), std::chrono::milliseconds(5));
   }
   return 0;
 }
@@ -295,26 +299,15 @@ void ScriptPresenter::RunStep(const std::string& line) {
       AwaitWindow(line, caption);
       return;
     }
-    const auto deadline = std::chrono::steady_clock::now() + timeout_;
-    while (FindWindow(caption)) {
-      if (std::chrono::steady_clock::now() >= deadline) {
-        Fail(line, "timed out after " + SecondsText(timeout_));
-      }
-      std::unique_lock lock(mutex_);
-      changed_.wait_for(lock, std::chrono::milliseconds(20));
-    }
+    PollUntil(line, [&] { return !FindWindow(caption); }, "timed out after " + SecondsText(timeout_),
+              std::chrono::milliseconds(20));
   } else if (verb == "press") {
     expect_count(3);
     auto window = AwaitWindow(line, argument(1, true));
     const int control = AwaitControl(line, *window, words[2].text);
     AwaitIdle(*window);
-    const auto deadline = std::chrono::steady_clock::now() + timeout_;
-    while (!Press(*window, control)) {
-      if (std::chrono::steady_clock::now() >= deadline) {
-        Fail(line, "control " + words[2].text + " cannot be pressed");
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    PollUntil(line, [&] { return Press(*window, control); }, "control " + words[2].text + " cannot be pressed",
+              std::chrono::milliseconds(10));
   } else if (verb == "select") {
     expect_count(4);
     auto window = AwaitWindow(line, argument(1, true));
@@ -322,11 +315,8 @@ void ScriptPresenter::RunStep(const std::string& line) {
     const auto row = ParseNumber(words[3].text);
     if (!row) Fail(line, "row must be a number");
     AwaitIdle(*window);
-    const auto deadline = std::chrono::steady_clock::now() + timeout_;
-    while (!SelectRow(*window, control, *row)) {
-      if (std::chrono::steady_clock::now() >= deadline) Fail(line, "no row " + words[3].text);
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    PollUntil(line, [&] { return SelectRow(*window, control, *row); }, "no row " + words[3].text,
+              std::chrono::milliseconds(10));
   } else if (verb == "close") {
     expect_count(2);
     CloseBox(*AwaitWindow(line, argument(1, true)));

@@ -57,6 +57,10 @@ class ScriptPresenter : public HeadlessPresenter {
   std::shared_ptr<Window> AwaitWindow(const std::string& line, const std::string& caption);
   int AwaitControl(const std::string& line, Window& window, const std::string& control);
   void AwaitIdle(Window& window);
+  // Checks `done` every `interval` until it holds; after the step time-out
+  // the step fails with `reason`.
+  void PollUntil(const std::string& line, const std::function<bool()>& done,
+                 const std::string& reason, std::chrono::milliseconds interval);
   void Write(const std::string& line);
   void SetRunnerWaiting(bool waiting);
 
