@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <thread>
 
+#include "framework/errors/error_manager.h"
+#include "framework/files/file_manager.h"
+#include "framework/files/relation_manager.h"
 #include "framework/windows/toolbar_manager.h"
 #include "framework/windows/translator.h"
 #include "framework/windows/window_component.h"
@@ -29,6 +32,27 @@ bool IsQuietEvent(int event, const Window& window, int control) {
 constexpr int kKeyCodeCleared[] = {2, 130};
 constexpr int kToolbarHistoryButton = 3012;
 constexpr int kAlertIndexHistory = 255;
+
+constexpr std::uint16_t kMsgRecordAdded = 3;
+constexpr std::uint16_t kMsgChangesLost = 10;
+constexpr std::uint16_t kMsgDeleteFailed = 39;
+constexpr std::uint16_t kMsgUpdateFailed = 40;
+constexpr std::uint16_t kMsgSaveRecord = 41;
+constexpr unsigned kYesNoCancel = kButtonYes | kButtonNo | kButtonCancel;
+
+// Shows the busy cursor while records are written.
+class BusyCursor {
+ public:
+  explicit BusyCursor(Window* window) : window_(window) {
+    platform::SetCursor(window_, Cursor::kWait);
+  }
+  ~BusyCursor() { platform::SetCursor(window_, Cursor::kNormal); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+
+ private:
+  Window* window_;
+};
 
 }  // namespace
 
@@ -72,7 +96,11 @@ ErrorLevel WindowManager::Teardown() {
   CL.reset();
   BUTTONS.reset();
   HISTORY.reset();
+  if (FILES) {
+    for (auto& entry : *FILES) entry.FILE->RestoreSnapshot(entry.ID, false);
+  }
   FILES.reset();
+  if (PRIMARY && PRIMARY->ME && SAVED != 0) PRIMARY->ME->RestoreSnapshot(SAVED, false);
   if (TOOLBAR) TOOLBAR->Teardown();
   if (RESIZE) RESIZE->Kill();
   // A window whose procedure was abandoned before its loop ran must not stay on screen.
@@ -95,7 +123,37 @@ void WindowManager::OpenWindow(const WindowDef& window, Window* owner) {
 
 void WindowManager::PrepareNewRecord() {}
 
-ErrorLevel WindowManager::PrepareRequest() { return LevelNone; }
+ErrorLevel WindowManager::PrepareRequest() {
+  if (!PRIMARY || !PRIMARY->ME) return LevelNone;
+  FileManager& file = *PRIMARY->ME;
+  file.EnsureOpen();
+  if (FILES) {
+    for (auto& entry : *FILES) entry.ID = entry.FILE->SnapshotBuffer();
+  }
+  ErrorLevel level = LevelNone;
+  if (REQUEST == RequestInsert && INSERTACTION != 0) {
+    // A record that cannot be numbered cannot be inserted: the form is not shown.
+    if (file.PrepareRecord() != LevelNone) {
+      RESPONSE = ResponseCancelled;
+      return LevelFatal;
+    }
+    RESPONSE = ResponseCompleted;
+    PrepareNewRecord();
+    if (RESPONSE == ResponseCancelled) {
+      level = LevelFatal;
+    } else {
+      RESPONSE = ResponseCancelled;
+    }
+  } else if (REQUEST == RequestDelete && (DELETEACTION == 2 || DELETEACTION == 4)) {
+    PRIMARY->SaveLinkValues();
+    RESPONSE = PRIMARY->Delete(DELETEACTION == 2) == LevelNone ? ResponseCompleted : ResponseCancelled;
+    level = LevelFatal;
+  } else if (REQUEST == RequestChange || REQUEST == RequestDelete) {
+    PRIMARY->SaveLinkValues();
+  }
+  SAVED = file.SnapshotBuffer();
+  return level;
+}
 
 void WindowManager::Reset(int force) {
   if (!MYWINDOW || MYWINDOW->PropertyNumber(kPropNoRefresh) != 0) return;
@@ -108,7 +166,15 @@ void WindowManager::Reset(int force) {
   MYWINDOW->Display(0);
 }
 
-void WindowManager::RecallFieldHistory(int) {}
+void WindowManager::RecallFieldHistory(int control) {
+  if (!HISTORY) return;
+  for (const auto& entry : *HISTORY) {
+    if (entry.CONTROL != control) continue;
+    *entry.VARIABLE = entry.SAVED;
+    if (MYWINDOW) MYWINDOW->Display(control);
+    return;
+  }
+}
 
 std::uint8_t WindowManager::Run() {
   if (Init() == LevelNone) Ask();
@@ -156,17 +222,74 @@ ErrorLevel WindowManager::OnAccepted() {
     REQUEST = RequestSave;
     PostCompletion();
   }
-  if (DISABLECANCELBUTTON && BUTTONS) {
-    for (const auto& button : *BUTTONS) {
-      if (button.ACTION == ResponseCancelled) DisableControl(button.CONTROL, false);
-    }
-  }
+  EnableCancelButtons();
   return LevelNone;
 }
 
-ErrorLevel WindowManager::OnCompleted() { return LevelNone; }
+ErrorLevel WindowManager::OnCompleted() {
+  if (HISTORY) {
+    const HistoryEntry* previous = nullptr;
+    for (auto& entry : *HISTORY) {
+      if (!previous || entry.VARIABLE != previous->VARIABLE) entry.SAVED = *entry.VARIABLE;
+      previous = &entry;
+    }
+  }
+  if (!PRIMARY) return LevelNone;
+  switch (REQUEST) {
+    case RequestInsert: return CompleteInsert();
+    case RequestChange: return CompleteChange();
+    case RequestDelete: return CompleteDelete();
+    case RequestSave:
+      if (ORIGINALREQUEST == RequestInsert) return SaveWhileInserting();
+      if (ORIGINALREQUEST == RequestChange) return SaveWhileChanging();
+      // Nothing was saved: the form goes on with the request it had.
+      REQUEST = BEFORESAVEREQUEST;
+      return LevelNone;
+    default:
+      return LevelNone;
+  }
+}
 
-ErrorLevel WindowManager::OnCloseRequest() { return LevelNone; }
+ErrorLevel WindowManager::OnCloseRequest() {
+  if (RESPONSE == ResponseCompleted || !PRIMARY || !PRIMARY->ME) return LevelNone;
+  if (CANCELACTION != 0 && (REQUEST == RequestInsert || REQUEST == RequestChange) && RecordChanged()) {
+    const bool offer = (CANCELACTION & 1) != 0;
+    const bool ask = (CANCELACTION & 2) != 0;
+    bool save = false;
+    if (offer && !ask) {
+      save = true;
+    } else if (offer) {
+      const unsigned answer = ERRORS ? ERRORS->Ask(kMsgSaveRecord, kYesNoCancel, kButtonCancel) : kButtonCancel;
+      if (answer == kButtonYes) {
+        save = true;
+      } else if (answer != kButtonNo) {
+        SelectFirstField();
+        return LevelNotify;
+      }
+    } else if (ERRORS && ERRORS->Raise(kMsgChangesLost) == LevelCancel) {
+      SelectFirstField();
+      return LevelNotify;
+    }
+    if (save) {
+      // Saved through the OK button's completion; a form without one completes directly.
+      if (OKCONTROL != 0) {
+        MYWINDOW->Post({kEventAccepted, OKCONTROL, 0});
+      } else {
+        PostCompletion();
+      }
+      return LevelNotify;
+    }
+  }
+  if (ORIGINALREQUEST == RequestInsert && RESPONSE == ResponseCancelled && PRIMARY->UndoNumbering() != LevelNone) {
+    SelectFirstField();
+    return LevelNotify;
+  }
+  if (!LASTINSERTEDPOSITION.empty()) {
+    RESPONSE = ResponseCompleted;
+    PRIMARY->ME->RefetchQuiet(LASTINSERTEDPOSITION);
+  }
+  return LevelNone;
+}
 
 ErrorLevel WindowManager::HandleEvent() {
   const int event = MYWINDOW->CurrentEvent();
@@ -291,11 +414,177 @@ void WindowManager::DisableControl(int control, bool disable) {
   MYWINDOW->SetControlEnabled(control, !disable);
 }
 
-ErrorLevel WindowManager::CompleteInsert() { return LevelNone; }
-ErrorLevel WindowManager::CompleteChange() { return LevelNone; }
-ErrorLevel WindowManager::CompleteDelete() { return LevelNone; }
-ErrorLevel WindowManager::SaveWhileChanging() { return LevelNone; }
-ErrorLevel WindowManager::SaveWhileInserting() { return LevelNone; }
+ErrorLevel WindowManager::CompleteInsert() {
+  if (!PRIMARY) return LevelNone;
+  ErrorLevel inserted;
+  {
+    BusyCursor busy(MYWINDOW.get());
+    inserted = PRIMARY->Insert();
+  }
+  if (inserted != LevelNone) {
+    SelectFirstField();
+    return LevelNotify;
+  }
+  if (!BATCHPROCESSING) {
+    if (INSERTACTION == 2) {
+      CloseWithResponse(ResponseCompleted);
+      return LevelNone;
+    }
+    if (INSERTACTION == 4 && ERRORS && ERRORS->Raise(kMsgRecordAdded) != LevelNone) {
+      CloseWithResponse(ResponseCompleted);
+      return LevelNone;
+    }
+  }
+  return InsertAnother();
+}
+
+ErrorLevel WindowManager::InsertAnother() {
+  FileManager& file = *PRIMARY->ME;
+  LASTINSERTEDPOSITION = file.CurrentPosition();
+  if (FILES) {
+    for (auto& entry : *FILES) {
+      entry.FILE->RestoreSnapshot(entry.ID, true);
+      entry.ID = entry.FILE->SnapshotBuffer();
+    }
+  }
+  // The new record starts from the defaults the form started with.
+  file.RestoreSnapshot(SAVED, true);
+  if (file.EnsureOpen() != LevelNone || file.PrepareRecord(true) != LevelNone) {
+    if (MYWINDOW) MYWINDOW->Post({kEventCloseWindow, 0, 0});
+  } else {
+    PrepareNewRecord();
+    RESPONSE = ResponseCancelled;
+  }
+  RenewSaved();
+  Redisplay();
+  SelectFirstField();
+  return LevelNotify;
+}
+
+ErrorLevel WindowManager::CompleteChange() {
+  if (!PRIMARY) return LevelNone;
+  for (;;) {
+    RESPONSE = ResponseCancelled;
+    ErrorLevel result = LevelNone;
+    bool written = false;
+    {
+      BusyCursor busy(MYWINDOW.get());
+      if (RecordChanged()) {
+        result = PRIMARY->Update(HISTORYKEY != 0);
+        written = result == LevelNone;
+      }
+    }
+    if (result == LevelNone) {
+      // A record the save button inserted exists even when nothing changed since.
+      if (written || ORIGINALREQUEST == RequestInsert || (VCRREQUEST && *VCRREQUEST != 0)) {
+        RESPONSE = ResponseCompleted;
+      }
+      if (ORIGINALREQUEST == RequestChange && !BATCHPROCESSING && CHANGEACTION == 2 && MYWINDOW) {
+        MYWINDOW->Post({kEventCloseWindow, 0, 0});
+      }
+      break;
+    }
+    if (result == 1) {
+      const unsigned answer = ERRORS ? ERRORS->Ask(kMsgUpdateFailed, kYesNoCancel, kButtonCancel) : kButtonCancel;
+      if (answer == kButtonYes) continue;
+      if (answer == kButtonNo) {
+        if (ORIGINALREQUEST != RequestInsert && MYWINDOW) MYWINDOW->Post({kEventCloseWindow, 0, 0});
+        return LevelNotify;
+      }
+    }
+    // The failure was shown: the user's changes stay in the form.
+    Redisplay();
+    SelectFirstField();
+    return LevelNotify;
+  }
+  if (ORIGINALREQUEST == RequestInsert && RESPONSE == ResponseCompleted) {
+    EnableCancelButtons();
+    REQUEST = RequestInsert;
+    if (INSERTACTION != 3) {
+      if (!BATCHPROCESSING && CHANGEACTION == 2 && MYWINDOW) MYWINDOW->Post({kEventCloseWindow, 0, 0});
+      return LevelNone;
+    }
+    return InsertAnother();
+  }
+  return LevelNone;
+}
+
+ErrorLevel WindowManager::CompleteDelete() {
+  if (!PRIMARY) return LevelNone;
+  for (;;) {
+    RESPONSE = ResponseCancelled;
+    ErrorLevel result;
+    {
+      BusyCursor busy(MYWINDOW.get());
+      result = PRIMARY->Delete(DELETEACTION == 2);
+    }
+    if (result == LevelNone || result == LevelCancel) {
+      // A delete the user declined is no completed delete.
+      if (!BATCHPROCESSING) CloseWithResponse(result == LevelNone ? ResponseCompleted : ResponseCancelled);
+      return LevelNone;
+    }
+    const unsigned answer = ERRORS ? ERRORS->Ask(kMsgDeleteFailed, kYesNoCancel, kButtonCancel) : kButtonCancel;
+    if (answer == kButtonYes) continue;
+    if (answer == kButtonNo) {
+      if (!BATCHPROCESSING && MYWINDOW) MYWINDOW->Post({kEventCloseWindow, 0, 0});
+    } else {
+      Redisplay();
+      SelectFirstField();
+    }
+    return LevelNotify;
+  }
+}
+
+ErrorLevel WindowManager::SaveWhileChanging() {
+  if (!PRIMARY) return LevelNone;
+  for (;;) {
+    ErrorLevel result = LevelNone;
+    {
+      BusyCursor busy(MYWINDOW.get());
+      if (RecordChanged()) result = PRIMARY->Update(HISTORYKEY != 0);
+    }
+    if (result == LevelNone) {
+      RenewSaved();
+      DisableCancelButtons();
+      break;
+    }
+    if (result == 1) {
+      const unsigned answer = ERRORS ? ERRORS->Ask(kMsgUpdateFailed, kYesNoCancel, kButtonCancel) : kButtonCancel;
+      if (answer == kButtonYes) continue;
+      if (answer == kButtonNo) break;
+    }
+    Redisplay();
+    SelectFirstField();
+    break;
+  }
+  REQUEST = RequestChange;
+  return LevelNotify;
+}
+
+ErrorLevel WindowManager::SaveWhileInserting() {
+  if (!PRIMARY) return LevelNone;
+  if (BEFORESAVEREQUEST == RequestInsert) {
+    ErrorLevel inserted;
+    {
+      BusyCursor busy(MYWINDOW.get());
+      inserted = PRIMARY->Insert();
+    }
+    if (inserted == LevelNone) {
+      // From now on the form changes the record it saved.
+      REQUEST = RequestChange;
+      PRIMARY->SaveLinkValues();
+      RenewSaved();
+      DisableCancelButtons();
+    } else {
+      REQUEST = RequestInsert;
+      SelectFirstField();
+    }
+    return LevelNotify;
+  }
+  REQUEST = RequestChange;
+  if (RecordChanged()) return SaveWhileChanging();
+  return LevelNotify;
+}
 
 void WindowManager::SelectFirstField() {
   if (MYWINDOW && FIRSTFIELD != 0) MYWINDOW->Select(FIRSTFIELD);
@@ -312,6 +601,32 @@ void WindowManager::AddItem(ToolbarManager& toolbar) {
 
 void WindowManager::RemoveItem(WindowComponent& component) {
   if (CL) std::erase_if(*CL, [&](const ComponentEntry& entry) { return entry.WC == &component; });
+}
+
+void WindowManager::DisableCancelButtons() {
+  if (!DISABLECANCELBUTTON || !BUTTONS) return;
+  for (const auto& button : *BUTTONS) {
+    if (button.ACTION == ResponseCancelled) DisableControl(button.CONTROL, true);
+  }
+}
+
+void WindowManager::EnableCancelButtons() {
+  if (!DISABLECANCELBUTTON || !BUTTONS) return;
+  for (const auto& button : *BUTTONS) {
+    if (button.ACTION == ResponseCancelled) DisableControl(button.CONTROL, false);
+  }
+}
+
+bool WindowManager::RecordChanged() { return !PRIMARY->ME->SnapshotEquals(SAVED); }
+
+void WindowManager::RenewSaved() {
+  FileManager& file = *PRIMARY->ME;
+  if (SAVED != 0) file.RestoreSnapshot(SAVED, false);
+  SAVED = file.SnapshotBuffer();
+}
+
+void WindowManager::Redisplay() {
+  if (MYWINDOW) MYWINDOW->Display(0);
 }
 
 void WindowManager::PostCompletion() {

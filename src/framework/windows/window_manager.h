@@ -99,6 +99,10 @@ class WindowManager {
 
   // Starts completion: selects the whole window, which delivers event 549.
   void PostCompletion();
+  // After a record was saved: disables every BUTTONS entry that cancels
+  // (ACTION 2) when DISABLECANCELBUTTON is set; OnAccepted enables them again.
+  void DisableCancelButtons();
+  void EnableCancelButtons();
 
   std::uint8_t AUTOREFRESH = 0;
   std::uint8_t AUTOTOOLBAR = 0;
@@ -142,6 +146,16 @@ class WindowManager {
   // INITED bits.
   static constexpr std::uint8_t kInitedReady = 1;
   static constexpr std::uint8_t kInitedSized = 2;
+
+ private:
+  // Stays for another record after an insert: keeps the inserted record's
+  // position, primes a new record and shows it. Answers 5.
+  ErrorLevel InsertAnother();
+  // The primary record differs from the copy saved under SAVED.
+  bool RecordChanged();
+  // Takes a new copy of the primary record under SAVED.
+  void RenewSaved();
+  void Redisplay();
 };
 
 }  // namespace qm
