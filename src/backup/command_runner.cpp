@@ -1,9 +1,11 @@
 #include "backup/command_runner.h"
 
-#include "framework/windows/procedure_window.h"
-#include "framework/windows/window_settings.h"
+#include <cstdio>
+
 #include "framework/settings/ini_manager.h"
 #include "framework/windows/application.h"
+#include "framework/windows/procedure_window.h"
+#include "framework/windows/window_settings.h"
 #include "platform/process.h"
 
 namespace qm::backup {
@@ -11,14 +13,25 @@ namespace {
 
 using platform::ControlKind;
 
+// How far the archiver has got, from its progress lines
+// "QMZIP-PROGRESS <done> <total>"; empty for any other line.
+std::string ProgressText(const std::string& line) {
+  unsigned long long done = 0, total = 0;
+  if (std::sscanf(line.c_str(), "QMZIP-PROGRESS %llu %llu", &done, &total) != 2 || total == 0) return "";
+  return std::to_string(done * 100 / total) + " % done";
+}
+
 class BusyWindow : public ProcedureWindow {
  public:
+  static constexpr int kProgress = 2;
+
   explicit BusyWindow(std::string command_line)
       : ProcedureWindow("fcBackupRestore", {.id = "TdxBack$TdxBack005",
                                             .caption = "Backup / Restore",
                                             .icon = "Backup.ico",
                                             .controls = {{1, ControlKind::kPrompt,
-                                                          "System busy ...... please wait"}}}),
+                                                          "System busy ...... please wait"},
+                                                         {kProgress, ControlKind::kPrompt, ""}}}),
         command_line_(std::move(command_line)) {}
 
   ErrorLevel Teardown() override {
@@ -44,7 +57,9 @@ class BusyWindow : public ProcedureWindow {
   ErrorLevel OnWindowEvent() override {
     const ErrorLevel level = ProcedureWindow::OnWindowEvent();
     if (MYWINDOW->CurrentEvent() == platform::kEventOpenWindow) {
-      result_ = static_cast<std::int16_t>(platform::RunAndWait(command_line_));
+      result_ = static_cast<std::int16_t>(platform::RunAndWait(command_line_, [this](const std::string& line) {
+        if (const std::string text = ProgressText(line); !text.empty()) MYWINDOW->SetControlText(kProgress, text);
+      }));
       MYWINDOW->Post({platform::kEventCloseWindow});
     }
     return level;

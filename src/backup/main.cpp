@@ -1,4 +1,6 @@
 // TdxBack, the backup / restore utility: the program entry.
+#include <cstdlib>
+
 #include "backup/main_frame.h"
 #include "backup/register_file.h"
 #include "backup/settings.h"
@@ -29,6 +31,9 @@ int ProgramEntry() {
 }  // namespace
 
 int main() {
+  // The busy window shows how far QmZip has got from its progress lines;
+  // set before any thread starts, and inherited by every QmZip it runs.
+  ::setenv("QMZIP_PROGRESS", "1", 1);
   qm::platform::QtPresenter desktop;
   return qm::RunApplication(ProgramEntry, &desktop);
 }

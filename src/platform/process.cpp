@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <strings.h>
@@ -69,7 +70,8 @@ int Finish(const std::string& command_line, int exit_code) {
 
 // Starts `program` with `words` as its arguments and waits for it; returns
 // its exit code, or kRunFailed with the error state set.
-int SpawnAndWait(const std::string& program, const std::vector<std::string>& words) {
+int SpawnAndWait(const std::string& program, const std::vector<std::string>& words,
+                 const std::function<void(const std::string&)>* on_output_line = nullptr) {
   std::vector<char*> arguments;
   for (const std::string& word : words) arguments.push_back(const_cast<char*>(word.c_str()));
   arguments.push_back(nullptr);
@@ -78,6 +80,15 @@ int SpawnAndWait(const std::string& program, const std::vector<std::string>& wor
   // starts with default signal handling whatever this thread has blocked.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  int output[2] = {-1, -1};
+  if (on_output_line) {
+    if (::pipe2(output, O_CLOEXEC) != 0) {
+      posix_spawn_file_actions_destroy(&actions);
+      ReportSystemError(errno, program);
+      return kRunFailed;
+    }
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+  }
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -93,9 +104,26 @@ int SpawnAndWait(const std::string& program, const std::vector<std::string>& wor
       ::posix_spawn(&child, program.c_str(), &actions, &attributes, arguments.data(), environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
+  if (output[1] >= 0) ::close(output[1]);
   if (error != 0) {
+    if (output[0] >= 0) ::close(output[0]);
     ReportSystemError(error, program);
     return kRunFailed;
+  }
+  if (output[0] >= 0) {
+    std::string pending;
+    char chunk[512];
+    for (;;) {
+      const ssize_t got = ::read(output[0], chunk, sizeof chunk);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      pending.append(chunk, static_cast<size_t>(got));
+      for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+        (*on_output_line)(pending.substr(0, end));
+      }
+    }
+    if (!pending.empty()) (*on_output_line)(pending);
+    ::close(output[0]);
   }
 
   int status = 0;
@@ -157,7 +185,9 @@ std::optional<std::string> FindProgram(const std::string& name) {
   return std::nullopt;
 }
 
-int RunAndWait(const std::string& command_line) {
+namespace {
+
+int Run(const std::string& command_line, const std::function<void(const std::string&)>* on_output_line) {
   const std::vector<std::string> words = SplitCommandLine(command_line);
   if (words.empty()) {
     SetRuntimeError(kErrFileNotFound);
@@ -168,7 +198,16 @@ int RunAndWait(const std::string& command_line) {
     SetRuntimeError(kErrFileNotFound, words.front());
     return Finish(command_line, kRunFailed);
   }
-  return Finish(command_line, SpawnAndWait(*program, words));
+  return Finish(command_line, SpawnAndWait(*program, words, on_output_line));
+}
+
+}  // namespace
+
+int RunAndWait(const std::string& command_line) { return Run(command_line, nullptr); }
+
+int RunAndWait(const std::string& command_line,
+               const std::function<void(const std::string&)>& on_output_line) {
+  return Run(command_line, &on_output_line);
 }
 
 const std::string& ThisExecutableDirectory() {

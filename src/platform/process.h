@@ -5,6 +5,7 @@
 // redirection.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,12 @@ std::optional<std::string> FindProgram(const std::string& name);
 // when it cannot be started or the line is blank. The presenter is told
 // every run and its result (Presenter::ProgramRan).
 int RunAndWait(const std::string& command_line);
+
+// RunAndWait with the program's standard output read while it runs: each
+// line, without its line break, goes to `on_output_line` on the calling
+// thread.
+int RunAndWait(const std::string& command_line,
+               const std::function<void(const std::string&)>& on_output_line);
 
 // The directory of the running executable; empty when it cannot be told.
 const std::string& ThisExecutableDirectory();
