@@ -10,7 +10,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <deque>
 #include <limits>
 #include <map>
 #include <set>
@@ -29,7 +28,7 @@ namespace {
 // changes only with an incompatible change of the tables below.
 constexpr int kApplicationId = 0x514D5243;
 constexpr int kFormatVersion = 1;
-constexpr int kQuickScanReadAhead = 64;
+constexpr int kQuickScanReadAhead = 512;
 constexpr std::int64_t kAfterEveryId = std::numeric_limits<std::int64_t>::max();
 
 std::string KeyColumn(int key_number) { return "key_" + std::to_string(key_number); }
@@ -289,6 +288,31 @@ struct Row {
   std::string key_value;  // in the reading order's key; empty in record order
 };
 
+// Records read ahead, taken from the front. Its rows are kept between
+// batches and filled in place, so that a long scan allocates nothing per
+// record and holds one batch whatever the file's size.
+class ReadAheadRows {
+ public:
+  bool empty() const { return next_ == count_; }
+  std::size_t size() const { return count_ - next_; }
+  void clear() { next_ = count_ = 0; }
+  void Push(std::int64_t id, std::int64_t version, std::string_view data, std::string_view key_value) {
+    if (count_ == rows_.size()) rows_.emplace_back();
+    Row& row = rows_[count_++];
+    row.id = id;
+    row.version = version;
+    row.data.assign(data);
+    row.key_value.assign(key_value);
+  }
+  Row& Front() { return rows_[next_]; }
+  void PopFront() { ++next_; }
+
+ private:
+  std::vector<Row> rows_;
+  std::size_t next_ = 0;
+  std::size_t count_ = 0;
+};
+
 // Where Next and Previous go on from: strictly after (before) this key value
 // and id. `open` means from the very start (end).
 struct Bound {
@@ -335,7 +359,7 @@ struct RecordFile::Impl {
   Cursor cursor;
   Row current;  // id 0: no current record
   bool pending_add = false;  // the buffer failed to be added and is not in the file
-  std::deque<Row> ahead;
+  ReadAheadRows ahead;
   bool ahead_forward = true;
   std::map<int, SavedState> states;
   int next_state = 1;
@@ -679,8 +703,8 @@ int RecordFile::Fill(bool forward) {
     statement.Bind(3, static_cast<std::int64_t>(wanted - static_cast<int>(impl.ahead.size())));
     int step;
     while ((step = statement.Step()) == SQLITE_ROW) {
-      impl.ahead.push_back(Row{statement.Integer(0), statement.Integer(1), statement.Blob(2),
-                               cursor.key_number == 0 ? std::string() : statement.Blob(3)});
+      impl.ahead.Push(statement.Integer(0), statement.Integer(1), statement.BlobView(2),
+                      cursor.key_number == 0 ? std::string_view() : statement.BlobView(3));
     }
     statement.Reset();
     return step == SQLITE_DONE ? SQLITE_OK : step;
@@ -718,11 +742,13 @@ int RecordFile::Step(bool forward) {
     (forward ? impl.cursor.backward : impl.cursor.forward) = Bound{};
     return Finish(operation, Fail(kErrNoRecord, "no more records"));
   }
-  Row row = std::move(impl.ahead.front());
-  impl.ahead.pop_front();
-  impl.cursor.forward = Bound{false, row.key_value, row.id};
+  Row& row = impl.ahead.Front();
+  impl.cursor.forward.open = false;
+  impl.cursor.forward.key_value.assign(row.key_value);
+  impl.cursor.forward.id = row.id;
   impl.cursor.backward = impl.cursor.forward;
-  TakeRow(row.id, row.version, row.data, std::move(row.key_value));
+  TakeRow(row.id, row.version, row.data, row.key_value);
+  impl.ahead.PopFront();
   return Finish(operation, Succeed());
 }
 
