@@ -6,6 +6,7 @@
 #include "framework/errors/error_manager.h"
 #include "framework/files/file_manager.h"
 #include "framework/files/relation_manager.h"
+#include "framework/windows/form_navigator.h"
 #include "framework/windows/toolbar_manager.h"
 #include "framework/windows/translator.h"
 #include "framework/windows/window_component.h"
@@ -239,6 +240,10 @@ ErrorLevel WindowManager::OnCompleted() {
     case RequestInsert: return CompleteInsert();
     case RequestChange: return CompleteChange();
     case RequestDelete: return CompleteDelete();
+    case RequestView:
+      if (!BATCHPROCESSING || !FORMVCR) return LevelNone;
+      NextBatchRecord();
+      return LevelNotify;
     case RequestSave:
       if (ORIGINALREQUEST == RequestInsert) return SaveWhileInserting();
       if (ORIGINALREQUEST == RequestChange) return SaveWhileChanging();
@@ -461,6 +466,15 @@ ErrorLevel WindowManager::InsertAnother() {
   return LevelNotify;
 }
 
+void WindowManager::NextBatchRecord() {
+  FORMVCR->MoveOn();
+  // The next record is compared, and its links kept, from where it was read.
+  PRIMARY->SaveLinkValues();
+  RenewSaved();
+  Redisplay();
+  SelectFirstField();
+}
+
 ErrorLevel WindowManager::CompleteChange() {
   if (!PRIMARY) return LevelNone;
   for (;;) {
@@ -479,8 +493,12 @@ ErrorLevel WindowManager::CompleteChange() {
       if (written || ORIGINALREQUEST == RequestInsert || (VCRREQUEST && *VCRREQUEST != 0)) {
         RESPONSE = ResponseCompleted;
       }
-      if (ORIGINALREQUEST == RequestChange && !BATCHPROCESSING && CHANGEACTION == 2 && MYWINDOW) {
-        MYWINDOW->Post({kEventCloseWindow, 0, 0});
+      if (ORIGINALREQUEST == RequestChange) {
+        if (BATCHPROCESSING && FORMVCR) {
+          NextBatchRecord();
+        } else if (!BATCHPROCESSING && CHANGEACTION == 2 && MYWINDOW) {
+          MYWINDOW->Post({kEventCloseWindow, 0, 0});
+        }
       }
       break;
     }
@@ -520,7 +538,11 @@ ErrorLevel WindowManager::CompleteDelete() {
     }
     if (result == LevelNone || result == LevelCancel) {
       // A delete the user declined is no completed delete.
-      if (!BATCHPROCESSING) CloseWithResponse(result == LevelNone ? ResponseCompleted : ResponseCancelled);
+      if (!BATCHPROCESSING) {
+        CloseWithResponse(result == LevelNone ? ResponseCompleted : ResponseCancelled);
+      } else if (FORMVCR) {
+        NextBatchRecord();
+      }
       return LevelNone;
     }
     const unsigned answer = ERRORS ? ERRORS->Ask(kMsgDeleteFailed, kYesNoCancel, kButtonCancel) : kButtonCancel;

@@ -21,6 +21,7 @@ namespace qm {
 
 class ErrorManager;
 class FileManager;
+class FormNavigator;
 class RelationManager;
 class ToolbarManager;
 class Translator;
@@ -136,7 +137,7 @@ class WindowManager {
   WindowResizer* RESIZE = nullptr;
   std::uint8_t RESPONSE = 0;
   std::uint16_t SAVED = 0;
-  WindowComponent* FORMVCR = nullptr;
+  FormNavigator* FORMVCR = nullptr;
   ToolbarManager* TOOLBAR = nullptr;
   Translator* TRANSLATOR = nullptr;
   std::int32_t* VCRREQUEST = nullptr;
@@ -151,6 +152,8 @@ class WindowManager {
   // Stays for another record after an insert: keeps the inserted record's
   // position, primes a new record and shows it. Answers 5.
   ErrorLevel InsertAnother();
+  // A batch form moves on to its navigator's next record and shows it.
+  void NextBatchRecord();
   // The primary record differs from the copy saved under SAVED.
   bool RecordChanged();
   // Takes a new copy of the primary record under SAVED.

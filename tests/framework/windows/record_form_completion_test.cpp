@@ -16,6 +16,7 @@
 #include "framework/errors/error_manager.h"
 #include "framework/files/file_manager.h"
 #include "framework/files/relation_manager.h"
+#include "framework/windows/form_navigator.h"
 #include "framework/windows/window_manager.h"
 #include "platform/headless_presenter.h"
 #include "platform/record_declaration.h"
@@ -177,6 +178,24 @@ class OwnerForm : public WindowManager {
  private:
   Table& owners_;
   ErrorManager& errors_;
+};
+
+// Walks a batch form through owners given by code.
+class CodeNavigator : public FormNavigator {
+ public:
+  CodeNavigator(Table& owners, std::vector<std::string> codes) : owners_(owners), codes_(std::move(codes)) {}
+  void MoveOn() override {
+    ASSERT_LT(next_, codes_.size());
+    owners_.file.Clear();
+    Set(owners_.file, "OWN:CODE", codes_[next_++]);
+    ASSERT_EQ(owners_.manager.Fetch(kOwnerCodeKey), LevelNone);
+  }
+  std::size_t moves() const { return next_; }
+
+ private:
+  Table& owners_;
+  std::vector<std::string> codes_;
+  std::size_t next_ = 0;
 };
 
 // One thing the user does once the form waits.
@@ -535,6 +554,74 @@ TEST_F(RecordFormTest, TheSaveButtonOfAViewDoesNothing) {
   EXPECT_EQ(RunForm(RequestView, "BETA", {Edit("OWN:NAME", "Bravo"), Press(kSaveButton)}), ResponseCancelled);
   EXPECT_TRUE(left_open_);
   EXPECT_EQ(Owners(), kOwners);
+}
+
+// ---- batch forms --------------------------------------------------------------------
+
+TEST_F(RecordFormTest, ABatchChangeFormWritesEachRecordAndMovesOn) {
+  CodeNavigator navigator(*owners_, {"BETA", "ALFA"});
+  form_->configure = [&](OwnerForm& form) {
+    form.BATCHPROCESSING = 1;
+    form.FORMVCR = &navigator;
+  };
+  // Leaving a record just moved to asks nothing: it is compared with what was read.
+  EXPECT_EQ(RunForm(RequestChange, "ALFA",
+                    {Edit("OWN:NAME", "Able"), Press(kOkButton), Edit("OWN:NAME", "Bravo"), Press(kOkButton),
+                     Press(kCancelButton)}),
+            ResponseCancelled);
+  EXPECT_FALSE(left_open_);
+  EXPECT_EQ(navigator.moves(), 2u);
+  EXPECT_EQ(Owners(), (std::vector<std::string>{"1/ALFA/Able", "2/BETA/Bravo"}));
+  EXPECT_TRUE(presenter_.Messages().empty());
+}
+
+TEST_F(RecordFormTest, ABatchFormStaysOpenAfterADeleteOrAView) {
+  struct Case {
+    std::uint8_t request;
+    std::vector<std::string> owners;
+  };
+  for (const Case& c : {Case{RequestDelete, {"1/ALFA/Alfa"}}, Case{RequestView, kOwners}}) {
+    SCOPED_TRACE(static_cast<int>(c.request));
+    TearDown();
+    SetUp();
+    CodeNavigator navigator(*owners_, {"ALFA"});
+    form_->configure = [&](OwnerForm& form) {
+      form.BATCHPROCESSING = 1;
+      form.FORMVCR = &navigator;
+      form.DELETEACTION = 3;
+    };
+    std::string shown;
+    Step look{Step::kEdit, 0, [&] { shown = Get(owners_->file, "OWN:CODE"); }};
+    RunForm(c.request, "BETA", {Press(kOkButton), look});
+    EXPECT_TRUE(left_open_);
+    EXPECT_EQ(navigator.moves(), 1u);
+    EXPECT_EQ(shown, "ALFA");
+    EXPECT_EQ(Owners(), c.owners);
+  }
+}
+
+// ---- field history -------------------------------------------------------------------
+
+TEST(FieldHistoryTest, CompletionKeepsEachVariableOnceAndRecallRestoresIt) {
+  WindowManager form;
+  std::string name = "Alfa";
+  std::string code = "ALFA";
+  form.HISTORY = std::make_unique<std::vector<WindowManager::HistoryEntry>>();
+  form.HISTORY->push_back({&name, "", kNameEntry});
+  form.HISTORY->push_back({&name, "kept", kNameEntry + 10});  // a second control on the same variable
+  form.HISTORY->push_back({&code, "", kNameEntry + 20});
+  EXPECT_EQ(form.OnCompleted(), LevelNone);
+  EXPECT_EQ((*form.HISTORY)[0].SAVED, "Alfa");
+  EXPECT_EQ((*form.HISTORY)[1].SAVED, "kept");
+  EXPECT_EQ((*form.HISTORY)[2].SAVED, "ALFA");
+
+  name = "Bravo";
+  code = "BETA";
+  form.RecallFieldHistory(kNameEntry);
+  EXPECT_EQ(name, "Alfa");
+  EXPECT_EQ(code, "BETA");
+  form.RecallFieldHistory(99);
+  EXPECT_EQ(code, "BETA");
 }
 
 }  // namespace
