@@ -26,11 +26,11 @@ BackupSettings& Settings() {
 void ReadSharedSettings() {
   const std::string current = ClipTrailingBlanks(platform::CurrentDirectory().value_or("."));
   BackupSettings& settings = Settings();
-  settings.SPECSPATH =
-      Cut(platform::IniFile(platform::JoinPath(current, "Qmoor.Ini")).Get("Specs", "Path", "1"), kPathLength);
+  // Paths are kept whole: a long data directory must work.
+  settings.SPECSPATH = platform::IniFile(platform::JoinPath(current, "Qmoor.Ini")).Get("Specs", "Path", "1");
   const platform::IniFile shared(platform::JoinPath(ClipTrailingBlanks(settings.SPECSPATH), "Qmoor.Ini"));
   settings.PROG = Cut(shared.Get("USER", "Prog", "Tdx"), kPrefixLength);
-  settings.DATADIR = Cut(shared.Get("USER", "Datadrive", current), kPathLength);
+  settings.DATADIR = shared.Get("USER", "Datadrive", current);
 }
 
 void TextMatcher::SetOption(int option, bool on) {

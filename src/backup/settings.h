@@ -8,12 +8,11 @@
 namespace qm::backup {
 
 struct BackupSettings {
-  std::string SPECSPATH;  // GLO:SPECSPATH, at most 128 characters
+  std::string SPECSPATH;  // GLO:SPECSPATH
   std::string PROG;       // GLO:PROG, at most 7 characters
-  std::string DATADIR;    // GLO:DATADIR, at most 128 characters
+  std::string DATADIR;    // GLO:DATADIR
 };
 
-inline constexpr std::size_t kPathLength = 128;
 inline constexpr std::size_t kPrefixLength = 7;
 
 BackupSettings& Settings();
