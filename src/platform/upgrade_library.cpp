@@ -15,6 +15,7 @@
 
 #include "platform/file_system.h"
 #include "platform/record_fields.h"
+#include "platform/sqlite_connection.h"
 #include "platform/runtime_error.h"
 
 namespace qm::platform {
@@ -184,6 +185,36 @@ void RemoveWorkFile(const std::string& work_disk_name) {
   ::unlink(RecordShareLock::LockPathFor(data).c_str());
 }
 
+// A copy of a record file made through SQLite's own backup, never by reading
+// the file with open() and close(): closing any descriptor of it would drop
+// the locks that this process's connections hold on it. The copy is built
+// under a hidden name and takes `destination` in one rename.
+int CopyRecordFile(const std::string& source, const std::string& destination) {
+  const std::string temporary = JoinPath(DirectoryOf(destination), "." + NameOf(destination) + ".part");
+  RemoveFile(temporary);
+  std::string problem;
+  {
+    SqliteConnection from;
+    SqliteConnection to;
+    if (from.Open(source, SQLITE_OPEN_READONLY) != SQLITE_OK) {
+      problem = from.ErrorMessage();
+    } else if (to.Open(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) != SQLITE_OK) {
+      problem = to.ErrorMessage();
+    } else if (sqlite3_backup* backup = sqlite3_backup_init(to.Handle(), "main", from.Handle(), "main")) {
+      const int result = sqlite3_backup_step(backup, -1);
+      sqlite3_backup_finish(backup);
+      if (result != SQLITE_DONE) problem = sqlite3_errstr(result);
+    } else {
+      problem = to.ErrorMessage();
+    }
+  }
+  if (problem.empty() && ::rename(temporary.c_str(), destination.c_str()) != 0) problem = std::strerror(errno);
+  if (problem.empty()) return 0;
+  RemoveFile(temporary);
+  SetRuntimeError(kErrDriverError, destination, "0", "cannot copy " + source + ": " + problem);
+  return kErrDriverError;
+}
+
 // One conversion of a stored file to its registered structure.
 class Conversion {
  public:
@@ -286,7 +317,7 @@ int Conversion::Run() {
   // data file never disappears; then the converted file replaces it.
   const std::string kept = FreeNameBeside(path_, ".v" + std::to_string(stored_.version), true);
   if (!SameInode(kept, path_) && ::link(path_.c_str(), kept.c_str()) != 0) {
-    if ((code = CopyFile(path_, kept)) != 0) {
+    if ((code = CopyRecordFile(path_, kept)) != 0) {
       return Fail(code, "cannot keep the original as " + kept + ": " + LastRuntimeError().file_error_message);
     }
   }
