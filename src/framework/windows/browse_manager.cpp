@@ -1,6 +1,7 @@
 #include "framework/windows/browse_manager.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <limits>
 #include <string_view>
@@ -530,8 +531,11 @@ void BrowseManager::Locate(int key_code) {
       if (FIELDS[i].FIELD == field_number) column = i;
     }
     if (column == FIELDS.size()) return;
+    CURRENTCHOICE = Rows();
+    const char typed = static_cast<char>(std::toupper(key_code));
     for (std::size_t i = 0; i < ROWS.size(); ++i) {
-      if (Clipped(ROWS[i].VALUES[column]).compare(wanted) >= 0) {
+      const std::string& value = ROWS[i].VALUES[column];
+      if (!value.empty() && std::toupper(static_cast<unsigned char>(value.front())) >= typed) {
         CURRENTCHOICE = static_cast<int>(i) + 1;
         break;
       }
@@ -545,8 +549,8 @@ void BrowseManager::Locate(int key_code) {
     Fetch(true, LASTITEMS);
     CURRENTCHOICE = ROWS.empty() ? 0 : 1;
     if (Rows() < LASTITEMS && !ALLOWUNFILLED && !ROWS.empty()) Fetch(false, LASTITEMS - Rows());
-    if (ROWS.empty()) {
-      ResetQueue(1);
+    if (ROWS.empty() && ResetToStart() == LevelNone) {
+      Fetch(false, LASTITEMS);
       CURRENTCHOICE = Rows();
     }
   }

@@ -1,0 +1,503 @@
+// The browse over a small items file, driven headless: events are posted to
+// the window and handed to the browse one by one, as the window manager's
+// loop would.
+#include "framework/windows/browse_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/errors/error_manager.h"
+#include "framework/files/file_manager.h"
+#include "framework/files/relation_manager.h"
+#include "framework/windows/window_manager.h"
+#include "platform/headless_presenter.h"
+#include "platform/record_fields.h"
+#include "platform/record_file.h"
+#include "platform/runtime_error.h"
+#include "platform/threads.h"
+#include "platform/window.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace qm::platform;
+
+constexpr int kList = 1;
+constexpr int kInsertButton = 2;
+constexpr int kChangeButton = 3;
+constexpr int kDeleteButton = 4;
+constexpr int kViewButton = 5;
+constexpr int kSelectButton = 6;
+constexpr int kNumberField = 1;
+constexpr int kNameField = 2;
+constexpr int kNameKey = 1;
+
+RecordDeclaration ItemsDeclaration() {
+  RecordDeclaration declaration;
+  declaration.label = "Items";
+  declaration.disk_name = "ITEMS";
+  declaration.prefix = "ITM";
+  const int number = declaration.AddField("ITM:NUMBER", FieldEncoding::kU32);
+  const int name = declaration.AddField("ITM:NAME", FieldEncoding::kText, 10);
+  declaration.keys.push_back({"ITM:NameKey", {name}, true});
+  declaration.keys.push_back({"ITM:NumberKey", {number}, false});
+  return declaration;
+}
+
+class ItemsManager : public FileManager {
+ public:
+  ItemsManager(RecordFile& file, ErrorManager& errors) : file_(file), errors_(errors) {}
+  void Setup() override {
+    FILENAMEVALUE = "Items";
+    ERRORS = &errors_;
+    FILE = &file_;
+    FileManager::Setup();
+  }
+  ErrorLevel EnsureOpen(int usage) override {
+    if (usage != kUsageInitialize) {
+      EnsureOpen(kUsageInitialize);
+    } else if (!INITIALIZED) {
+      Attach(file_, errors_);
+      for (const KeyDeclaration& key : file_.Declaration().keys) AddKey(key.name, key.name, false);
+    }
+    return FileManager::EnsureOpen(usage);
+  }
+
+ private:
+  RecordFile& file_;
+  ErrorManager& errors_;
+};
+
+WindowDef BrowseWindow() {
+  WindowDef window{.id = "Test$Browse", .caption = "Browse"};
+  window.controls = {{kList, ControlKind::kList, ""},
+                     {kInsertButton, ControlKind::kButton, "&Insert"},
+                     {kChangeButton, ControlKind::kButton, "&Change"},
+                     {kDeleteButton, ControlKind::kButton, "&Delete"},
+                     {kViewButton, ControlKind::kButton, "&View"},
+                     {kSelectButton, ControlKind::kButton, "&Select"}};
+  return window;
+}
+
+class BrowseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_directory_ = fs::current_path();
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string("qm-browse-") + test->test_suite_name() + "-" + test->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    directory_ = fs::temp_directory_path() / name;
+    fs::remove_all(directory_);
+    fs::create_directories(directory_);
+    fs::current_path(directory_);
+    InstallPresenter(&presenter_);
+    ClearRuntimeError();
+    errors_.Start(status_);
+  }
+  void TearDown() override {
+    browse_->Teardown();
+    relations_.reset();
+    manager_.reset();
+    procedure_.reset();
+    file_.reset();
+    errors_.Shutdown();
+    InstallPresenter(nullptr);
+    fs::current_path(previous_directory_);
+    fs::remove_all(directory_);
+  }
+
+  // Items named "A01", "A02", ... numbered 1, 2, ... in record order.
+  void MakeItems(int count) {
+    RecordFile file(ItemsDeclaration());
+    ASSERT_EQ(file.Create(), 0);
+    ASSERT_EQ(file.Open(), 0);
+    for (int i = 1; i <= count; ++i) {
+      file.Clear();
+      SetField(file, kNumberField, std::to_string(i));
+      SetField(file, kNameField, Name(i));
+      ASSERT_EQ(file.Add(), 0);
+    }
+  }
+  static std::string Name(int i) { return (i < 10 ? "A0" : "A") + std::to_string(i); }
+  static void SetField(RecordFile& file, int field, const std::string& value) {
+    SetFieldText(file.Declaration().fields[static_cast<std::size_t>(field - 1)], file.Record(), value);
+  }
+  std::string BufferField(int field) const {
+    return FieldText(file_->Declaration().fields[static_cast<std::size_t>(field - 1)], file_->Record());
+  }
+
+  // Opens the window and initialises a browse on it showing NUMBER and NAME,
+  // `page` rows to the control.
+  void OpenBrowse(bool loaded, int page, int key = 0, std::uint8_t request = 0) {
+    file_ = std::make_unique<RecordFile>(ItemsDeclaration());
+    manager_ = std::make_unique<ItemsManager>(*file_, errors_);
+    manager_->Setup();
+    relations_ = std::make_unique<RelationManager>();
+    relations_->Attach(*manager_, false);
+    ASSERT_EQ(manager_->Open(), LevelNone);
+    procedure_ = std::make_unique<WindowManager>();
+    procedure_->CL = std::make_unique<std::vector<WindowManager::ComponentEntry>>();
+    procedure_->REQUEST = request;
+    procedure_->OpenWindow(BrowseWindow(), nullptr);
+    window_ = procedure_->MYWINDOW.get();
+    window_->SetProperty(kPropListItems, static_cast<long>(page), kList);
+    ASSERT_EQ(browse_->Init(kList, *procedure_, *relations_), LevelNone);
+    browse_->AddOrder(key);
+    browse_->AddField(kNumberField, "@n9.2");
+    browse_->AddField(kNameField);
+    browse_->FILELOADED = loaded ? 1 : 0;
+    browse_->INSERTCONTROL = kInsertButton;
+    browse_->CHANGECONTROL = kChangeButton;
+    browse_->DELETECONTROL = kDeleteButton;
+    browse_->VIEWCONTROL = kViewButton;
+    browse_->SELECTCONTROL = kSelectButton;
+    browse_->RegisterAlerts();
+    browse_->ResetRequired();
+    procedure_->Reset(0);
+    Drain();
+  }
+
+  // Posts an event on the list and hands it, and what it posts, to the browse.
+  void Send(int event, int key_code = 0) {
+    window_->Post({event, kList, key_code});
+    Pump();
+  }
+  void Pump() {
+    window_->Post({-1, 0, 0});
+    for (;;) {
+      window_->NextEvent();
+      if (window_->CurrentEvent() == -1) return;
+      browse_->HandleEvent();
+    }
+  }
+  // Hands an alert key on the list to the browse; answers what it posted.
+  std::vector<std::pair<int, int>> Key(int key_code) {
+    window_->Post({kEventAlertKey, kList, key_code});
+    window_->NextEvent();
+    browse_->HandleEvent();
+    return Drain();
+  }
+  // The events queued on the window, as {event, control}, leaving it empty.
+  std::vector<std::pair<int, int>> Drain() {
+    std::vector<std::pair<int, int>> events;
+    window_->Post({-1, 0, 0});
+    for (;;) {
+      window_->NextEvent();
+      if (window_->CurrentEvent() == -1) return events;
+      events.emplace_back(window_->CurrentEvent(), window_->CurrentField());
+    }
+  }
+  // The names the list control shows, top to bottom.
+  std::vector<std::string> ShownNames() const {
+    std::vector<std::string> names;
+    for (const auto& row : window_->ListRows(kList)) names.push_back(row.at(1));
+    return names;
+  }
+  std::vector<std::string> Names(int first, int last) const {
+    std::vector<std::string> names;
+    for (int i = first; i <= last; ++i) names.push_back(Name(i));
+    return names;
+  }
+  std::string CurrentName() const {
+    const auto rows = window_->ListRows(kList);
+    const int row = window_->SelectedRow(kList);
+    return row >= 1 && row <= static_cast<int>(rows.size()) ? rows[row - 1].at(1) : "";
+  }
+
+  fs::path previous_directory_;
+  fs::path directory_;
+  HeadlessPresenter presenter_;
+  PerThread<ErrorStatus> status_;
+  ErrorManager errors_;
+  std::unique_ptr<RecordFile> file_;
+  std::unique_ptr<ItemsManager> manager_;
+  std::unique_ptr<RelationManager> relations_;
+  std::unique_ptr<WindowManager> procedure_;
+  Window* window_ = nullptr;
+  std::unique_ptr<BrowseManager> browse_ = std::make_unique<BrowseManager>();
+};
+
+TEST_F(BrowseTest, LoadedListHoldsTheWholeFileFormattedWithTheBufferOnRowOne) {
+  MakeItems(12);
+  OpenBrowse(true, 4);
+  EXPECT_EQ(ShownNames(), Names(1, 12));
+  EXPECT_NE(window_->ListRows(kList).front().front().find("1.00"), std::string::npos)
+      << "the column shows the field through its picture";
+  EXPECT_EQ(window_->SelectedRow(kList), 1);
+  EXPECT_EQ(BufferField(kNameField), "A01");
+  EXPECT_TRUE(browse_->HasRecord());
+}
+
+struct ScrollCase {
+  const char* name;
+  int from;
+  int event;
+  int to;
+};
+
+class LoadedScrollTest : public BrowseTest, public ::testing::WithParamInterface<ScrollCase> {};
+
+TEST_P(LoadedScrollTest, MovesWithinTheListAndKeepsTheBufferOnTheRow) {
+  const ScrollCase& c = GetParam();
+  MakeItems(10);
+  OpenBrowse(true, 4);
+  ASSERT_TRUE(presenter_.SelectRow(*window_, kList, c.from));
+  Pump();
+  Send(c.event);
+  EXPECT_EQ(browse_->CurrentChoice(), c.to);
+  EXPECT_EQ(window_->SelectedRow(kList), c.to);
+  EXPECT_EQ(BufferField(kNameField), Name(c.to));
+  EXPECT_EQ(ShownNames(), Names(1, 10)) << "scrolling a loaded list reads nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, LoadedScrollTest,
+    ::testing::Values(ScrollCase{"UpOnRowOneDoesNothing", 1, kEventListScrollUp, 1},
+                      ScrollCase{"Up", 5, kEventListScrollUp, 4},
+                      ScrollCase{"DownOnTheLastRowStays", 10, kEventListScrollDown, 10},
+                      ScrollCase{"Down", 5, kEventListScrollDown, 6},
+                      ScrollCase{"PageDown", 2, kEventListPageDown, 6},
+                      ScrollCase{"PageDownOnTheLastPageStaysOnTheLastRow", 8, kEventListPageDown, 10},
+                      ScrollCase{"PageUpClampsToRowOne", 3, kEventListPageUp, 1},
+                      ScrollCase{"Top", 7, kEventListScrollTop, 1},
+                      ScrollCase{"Bottom", 2, kEventListScrollBottom, 10}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BrowseTest, PageAtATimeHoldsOnePageAndReadsMoreAtEitherEnd) {
+  MakeItems(12);
+  OpenBrowse(false, 5);
+  EXPECT_EQ(ShownNames(), Names(1, 5));
+
+  Send(kEventListPageDown);
+  EXPECT_EQ(ShownNames(), Names(6, 10));
+  EXPECT_EQ(CurrentName(), "A06");
+  Send(kEventListPageDown);
+  EXPECT_EQ(ShownNames(), Names(8, 12));
+  EXPECT_EQ(CurrentName(), "A11");
+  Send(kEventListPageDown);
+  EXPECT_EQ(ShownNames(), Names(8, 12));
+  EXPECT_EQ(CurrentName(), "A12") << "page down on the last page stays on the last row";
+  EXPECT_EQ(BufferField(kNameField), "A12");
+  EXPECT_EQ(window_->PropertyNumber(kPropListThumb, kList), 100);
+
+  Send(kEventListScrollTop);
+  EXPECT_EQ(ShownNames(), Names(1, 5));
+  EXPECT_EQ(CurrentName(), "A01");
+  Send(kEventListScrollUp);
+  EXPECT_EQ(ShownNames(), Names(1, 5)) << "nothing above the first record";
+  EXPECT_EQ(CurrentName(), "A01");
+
+  Send(kEventListScrollBottom);
+  EXPECT_EQ(ShownNames(), Names(8, 12));
+  EXPECT_EQ(CurrentName(), "A12");
+  Send(kEventListScrollDown);
+  EXPECT_EQ(ShownNames(), Names(8, 12));
+
+  ASSERT_TRUE(presenter_.SelectRow(*window_, kList, 1));
+  Pump();
+  Send(kEventListScrollUp);
+  EXPECT_EQ(ShownNames(), Names(7, 11)) << "one row read above the page";
+  EXPECT_EQ(CurrentName(), "A07");
+  Send(kEventListPageUp);
+  EXPECT_EQ(ShownNames(), Names(2, 6));
+  EXPECT_EQ(CurrentName(), "A02");
+  EXPECT_EQ(BufferField(kNameField), "A02");
+}
+
+TEST_F(BrowseTest, AShortFileFillsWhatItCanAndAKeyOrderSortsIt) {
+  RecordFile file(ItemsDeclaration());
+  ASSERT_EQ(file.Create(), 0);
+  ASSERT_EQ(file.Open(), 0);
+  for (const char* name : {"Pear", "Apple", "Fig"}) {
+    file.Clear();
+    SetField(file, kNameField, name);
+    ASSERT_EQ(file.Add(), 0);
+  }
+  file.Close();
+  OpenBrowse(false, 5, kNameKey);
+  EXPECT_EQ(ShownNames(), (std::vector<std::string>{"Apple", "Fig", "Pear"}));
+  Send(kEventListPageDown);
+  EXPECT_EQ(CurrentName(), "Pear");
+}
+
+TEST_F(BrowseTest, RangesAndFiltersChooseTheRows) {
+  MakeItems(10);
+  OpenBrowse(true, 4);
+  browse_->AddRange(kNumberField, "3", "8");
+  browse_->AddFilter([this] { return BufferField(kNameField) != "A05"; });
+  browse_->ResetFromFile();
+  browse_->UpdateWindow();
+  EXPECT_EQ(ShownNames(), (std::vector<std::string>{"A03", "A04", "A06", "A07", "A08"}));
+
+  browse_->ORDER->RANGELIST = {{kNameField, "A09", ""}};
+  browse_->ORDER->FILTER.clear();
+  browse_->ResetFromFile();
+  browse_->UpdateWindow();
+  EXPECT_EQ(ShownNames(), (std::vector<std::string>{"A09"}));
+}
+
+TEST_F(BrowseTest, WithNoRecordTheRecordButtonsAreDisabledAndOnlyInsertAnswers) {
+  MakeItems(0);
+  OpenBrowse(true, 4);
+  file_->Clear();
+  SetField(*file_, kNameField, "Left over");
+  browse_->UpdateWindow();
+  EXPECT_FALSE(browse_->HasRecord());
+  EXPECT_EQ(BufferField(kNameField), "") << "the file buffer is cleared";
+  for (int button : {kChangeButton, kDeleteButton, kViewButton, kSelectButton}) {
+    EXPECT_FALSE(window_->ControlEnabled(button)) << button;
+  }
+  EXPECT_TRUE(window_->ControlEnabled(kInsertButton));
+  for (int key : {kKeyMouseLeft2, kKeyCtrlEnter, kKeyDelete, kKeyShiftEnter}) {
+    EXPECT_TRUE(Key(key).empty()) << key;
+  }
+  EXPECT_EQ(Key(kKeyInsert), (std::vector<std::pair<int, int>>{{kEventAccepted, kInsertButton}}));
+}
+
+struct KeyCase {
+  const char* name;
+  int key;
+  int button;  // the button accepted
+};
+
+class BrowseKeyTest : public BrowseTest, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(BrowseKeyTest, RecordKeysAcceptTheirButtons) {
+  MakeItems(3);
+  OpenBrowse(true, 4);
+  EXPECT_TRUE(window_->ControlEnabled(kChangeButton));
+  EXPECT_EQ(Key(GetParam().key),
+            (std::vector<std::pair<int, int>>{{kEventAccepted, GetParam().button}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, BrowseKeyTest,
+                         ::testing::Values(KeyCase{"DoubleClickChanges", kKeyMouseLeft2, kChangeButton},
+                                           KeyCase{"CtrlEnterChanges", kKeyCtrlEnter, kChangeButton},
+                                           KeyCase{"Insert", kKeyInsert, kInsertButton},
+                                           KeyCase{"Delete", kKeyDelete, kDeleteButton},
+                                           KeyCase{"ShiftEnterViews", kKeyShiftEnter, kViewButton}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BrowseTest, ADisabledButtonIsNotAcceptedByItsKey) {
+  MakeItems(3);
+  OpenBrowse(true, 4);
+  window_->SetControlEnabled(kChangeButton, false);
+  EXPECT_TRUE(Key(kKeyMouseLeft2).empty());
+}
+
+TEST_F(BrowseTest, RightClickMakesTheRowUnderTheMouseCurrentBeforeThePopup) {
+  MakeItems(5);
+  OpenBrowse(true, 4);
+  window_->SetProperty(kPropListMouseRow, 3L, kList);
+  presenter_.QueuePopupChoice(2);  // the "&Change" mirror, after "&Insert"
+  window_->Post({kEventAlertKey, kList, kKeyMouseRight});
+  window_->NextEvent();
+  browse_->HandleEvent();
+  EXPECT_EQ(browse_->CurrentChoice(), 3);
+  EXPECT_EQ(window_->SelectedRow(kList), 3);
+  EXPECT_EQ(BufferField(kNameField), "A03");
+  Pump();  // the new selection opens the popup
+  EXPECT_EQ(browse_->POPUP->GetLastSelection(), "Change");
+  EXPECT_EQ(Drain(), (std::vector<std::pair<int, int>>{{kEventAccepted, kChangeButton}}));
+  EXPECT_EQ(browse_->CurrentChoice(), 3);
+}
+
+TEST_F(BrowseTest, NewSelectionPutsTheRowIntoTheFileBuffer) {
+  MakeItems(5);
+  OpenBrowse(true, 4);
+  ASSERT_TRUE(presenter_.SelectRow(*window_, kList, 4));
+  Pump();
+  EXPECT_EQ(browse_->CurrentChoice(), 4);
+  EXPECT_EQ(BufferField(kNameField), "A04");
+  EXPECT_EQ(BufferField(kNumberField), "4");
+}
+
+TEST_F(BrowseTest, TheThumbFollowsALoadedListAndDraggingItMovesTheRow) {
+  MakeItems(10);
+  OpenBrowse(true, 4);
+  EXPECT_EQ(window_->PropertyNumber(kPropListThumb, kList), 0);
+  Send(kEventListScrollBottom);
+  EXPECT_EQ(window_->PropertyNumber(kPropListThumb, kList), 100);
+  window_->SetProperty(kPropListThumb, 50L, kList);
+  Send(kEventListScrollDrag);
+  EXPECT_EQ(browse_->CurrentChoice(), 5);
+  window_->SetProperty(kPropListThumb, 0L, kList);
+  Send(kEventListScrollDrag);
+  EXPECT_EQ(browse_->CurrentChoice(), 1);
+}
+
+TEST_F(BrowseTest, ATypedCharacterLocatesByTheLeadingKeyField) {
+  RecordFile file(ItemsDeclaration());
+  ASSERT_EQ(file.Create(), 0);
+  ASSERT_EQ(file.Open(), 0);
+  for (const char* name : {"Pear", "Apple", "Fig", "Date", "Kiwi", "Lime", "Plum"}) {
+    file.Clear();
+    SetField(file, kNameField, name);
+    ASSERT_EQ(file.Add(), 0);
+  }
+  file.Close();
+  for (const bool loaded : {true, false}) {
+    SCOPED_TRACE(loaded ? "loaded" : "a page at a time");
+    OpenBrowse(loaded, 3, kNameKey);
+    Send(kEventAlertKey, 'E');
+    EXPECT_EQ(CurrentName(), "Fig");
+    EXPECT_EQ(BufferField(kNameField), "Fig");
+    Send(kEventAlertKey, 'Z');
+    EXPECT_EQ(CurrentName(), "Plum") << "past the last: the end of the list";
+    browse_->Teardown();
+    browse_ = std::make_unique<BrowseManager>();
+  }
+}
+
+TEST_F(BrowseTest, UpdateRereadsTheRowAndAGoneRecordRefillsTheList) {
+  MakeItems(4);
+  OpenBrowse(true, 4);
+  {
+    RecordFile other(ItemsDeclaration());
+    ASSERT_EQ(other.Open(), 0);
+    other.Set();
+    ASSERT_EQ(other.Next(), 0);
+    SetField(other, kNameField, "Changed");
+    ASSERT_EQ(other.Put(), 0);
+    ASSERT_EQ(other.Next(), 0);
+    ASSERT_EQ(other.Delete(), 0);
+  }
+  procedure_->Update();
+  browse_->UpdateWindow();
+  EXPECT_EQ(CurrentName(), "Changed");
+
+  ASSERT_TRUE(presenter_.SelectRow(*window_, kList, 2));
+  Pump();
+  procedure_->Update();
+  EXPECT_EQ(browse_->NEEDREFRESH, 1);
+  window_->Post({kEventGainFocus, 0, 0});
+  Pump();
+  browse_->UpdateWindow();
+  EXPECT_EQ(ShownNames(), (std::vector<std::string>{"Changed", "A03", "A04"}));
+}
+
+TEST_F(BrowseTest, SelectingEnablesSelectAndADoubleClickSelects) {
+  MakeItems(3);
+  OpenBrowse(true, 4, 0, RequestSelect);
+  EXPECT_EQ(browse_->SELECTING, 1);
+  EXPECT_TRUE(window_->ControlEnabled(kSelectButton));
+  EXPECT_EQ(Key(kKeyMouseLeft2), (std::vector<std::pair<int, int>>{{kEventAccepted, kSelectButton}}));
+}
+
+TEST_F(BrowseTest, TeardownLeavesTheWindowManagerAndASecondDoesNothing) {
+  MakeItems(2);
+  OpenBrowse(true, 4);
+  ASSERT_EQ(procedure_->CL->size(), 1u);
+  browse_->Teardown();
+  EXPECT_TRUE(procedure_->CL->empty());
+  browse_->Teardown();
+  EXPECT_EQ(browse_->Rows(), 0);
+}
+
+}  // namespace
+}  // namespace qm
