@@ -506,7 +506,13 @@ ErrorLevel WindowManager::CompleteChange() {
       const unsigned answer = ERRORS ? ERRORS->Ask(kMsgUpdateFailed, kYesNoCancel, kButtonCancel) : kButtonCancel;
       if (answer == kButtonYes) continue;
       if (answer == kButtonNo) {
-        if (ORIGINALREQUEST != RequestInsert && MYWINDOW) MYWINDOW->Post({kEventCloseWindow, 0, 0});
+        if (ORIGINALREQUEST != RequestInsert && MYWINDOW) {
+          // The user gave the change up: closing must not offer to save it again,
+          // which with CANCELACTION 1 would keep the form from ever closing.
+          PRIMARY->ME->RestoreSnapshot(SAVED, true);
+          RenewSaved();
+          MYWINDOW->Post({kEventCloseWindow, 0, 0});
+        }
         return LevelNotify;
       }
     }

@@ -417,12 +417,10 @@ TEST_F(RecordFormTest, AChangeThatDuplicatesAKeyAsksWhetherToTryAgain) {
     std::vector<std::string> titles;
   };
   const std::vector<Case> cases = {
-      // No to trying again closes; closing asks whether to save the change, No leaves it.
-      {"retry", {kButtonOk, kButtonYes, kButtonOk, kButtonNo, kButtonNo}, ResponseCancelled, false,
-       {"Record was not updated", "Record Update Error", "Record was not updated", "Record Update Error",
-        "Save Record"}},
-      {"no", {kButtonOk, kButtonNo, kButtonNo}, ResponseCancelled, false,
-       {"Record was not updated", "Record Update Error", "Save Record"}},
+      // No to trying again gives the change up and closes without asking to save it.
+      {"retry", {kButtonOk, kButtonYes, kButtonOk, kButtonNo}, ResponseCancelled, false,
+       {"Record was not updated", "Record Update Error", "Record was not updated", "Record Update Error"}},
+      {"no", {kButtonOk, kButtonNo}, ResponseCancelled, false, {"Record was not updated", "Record Update Error"}},
       {"cancel", {kButtonOk, kButtonCancel}, ResponseCancelled, true, {"Record was not updated", "Record Update Error"}},
   };
   for (const Case& c : cases) {
@@ -488,6 +486,15 @@ TEST_F(RecordFormTest, ADeleteAskedForWithConfirmationNeedsNoWindow) {
 }
 
 // ---- closing with changes ------------------------------------------------------------
+
+TEST_F(RecordFormTest, AChangeThatCannotBeSavedOnClosingCanStillBeGivenUp) {
+  form_->configure = [](OwnerForm& form) { form.CANCELACTION = 1; };
+  for (unsigned answer : {kButtonOk, kButtonNo}) presenter_.QueueAnswer(answer);
+  EXPECT_EQ(RunForm(RequestChange, "BETA", {Edit("OWN:CODE", "ALFA"), Press(kCancelButton)}), ResponseCancelled);
+  EXPECT_FALSE(left_open_);
+  EXPECT_EQ(Titles(), (std::vector<std::string>{"Record was not updated", "Record Update Error"}));
+  EXPECT_EQ(Owners(), kOwners);
+}
 
 TEST_F(RecordFormTest, ClosingAChangedRecordFollowsTheCancelAction) {
   struct Case {
