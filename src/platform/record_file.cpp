@@ -461,6 +461,15 @@ int RecordFile::FailSqlite(int sqlite_code, const std::string& context) {
   return Fail(RuntimeCodeOf(sqlite_code), message, sqlite_code);
 }
 
+int RecordFile::FailRead(int sqlite_code, const std::string& context) {
+  // A read waits only for a writer that is committing or holds the file for
+  // itself: past the wait, the records are held by that station.
+  if ((sqlite_code & 0xFF) == SQLITE_BUSY) {
+    return Fail(kErrRecordHeld, context + ": the file is locked by another station", sqlite_code);
+  }
+  return FailSqlite(sqlite_code, context);
+}
+
 bool RecordFile::Notify(RecordOperation operation) {
   return !observer_ || observer_->BeforeOperation(operation, record_);
 }
@@ -723,7 +732,7 @@ int RecordFile::Fill(bool forward) {
   }
   if (result != SQLITE_OK) {
     impl.ahead.clear();
-    return FailSqlite(result, "reading the file");
+    return FailRead(result, "reading the file");
   }
   return 0;
 }
@@ -780,7 +789,7 @@ int RecordFile::Get(int key_number) {
   } else if (step == SQLITE_DONE) {
     result = Fail(kErrBadRecord, "no record with this key value");
   } else {
-    result = FailSqlite(step, "reading");
+    result = FailRead(step, "reading");
   }
   statement.Reset();
   return Finish(RecordOperation::kGet, result);
@@ -817,7 +826,7 @@ int RecordFile::Reget(const std::string& position) {
   } else if (step == SQLITE_DONE) {
     result = Fail(kErrBadRecord, "the record is gone");
   } else {
-    result = FailSqlite(step, "reading");
+    result = FailRead(step, "reading");
   }
   impl.by_id.Reset();
   return Finish(RecordOperation::kReget, result);

@@ -132,6 +132,8 @@ class RecordFile {
   // Before the first record whose key value is at least the value in the
   // buffer for Next, after the last whose value is at most it for Previous.
   int SetKeyValue(int key_number);
+  // Reads answer 43 when another station keeps the file locked for its
+  // write (committing, or holding it alone) past the Recover wait.
   int Next();      // 33 past the end
   int Previous();  // 33 before the start
 
@@ -215,6 +217,9 @@ class RecordFile {
   int Fail(int code, const std::string& driver_message, int driver_code = 0);
   int Succeed();
   int FailSqlite(int sqlite_code, const std::string& context);
+  // As FailSqlite, but a read that found the file locked past the wait
+  // answers 43 (record held).
+  int FailRead(int sqlite_code, const std::string& context);
   bool Notify(RecordOperation operation);
   int Finish(RecordOperation operation, int result);
   int Step(bool forward);

@@ -1,12 +1,14 @@
 #include "platform/record_file.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -455,6 +457,52 @@ TEST_F(RecordFileTest, ShareModesHoldBetweenProcesses) {
   EXPECT_EQ(file->Open(0x40), 0) << "a dead process's share mode must go with it";
   ::close(ready[0]);
   ::close(ready[1]);
+}
+
+// Each read of a file that another station keeps locked for its write (the
+// lock a committing writer takes) past the Recover wait.
+TEST_F(RecordFileTest, AReadOfAFileLockedByAnotherStationsWriteAnswers43) {
+  auto file = OpenFile();
+  ASSERT_EQ(AddJob(*file, 1, "V", 1), 0);
+  ASSERT_EQ(file->Get(kNumberKey), 0);
+  const std::string position = file->Position();
+  ASSERT_EQ(file->Send("Recover=0"), 0);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The byte a writer locks while it commits: no reader starts meanwhile.
+    const int descriptor = ::open(file->Path().c_str(), O_RDWR);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0x40000000;
+    lock.l_len = 1;
+    const char signal = descriptor >= 0 && ::fcntl(descriptor, F_SETLK, &lock) == 0 ? '1' : '0';
+    (void)!::write(ready[1], &signal, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  char signal = 0;
+  ASSERT_EQ(::read(ready[0], &signal, 1), 1);
+  ASSERT_EQ(signal, '1');
+
+  const struct {
+    const char* read;
+    std::function<int()> run;
+  } reads[] = {
+      {"Next", [&] { file->Set(kNumberKey); return file->Next(); }},
+      {"Get", [&] { return file->Get(kNumberKey); }},
+      {"Reget", [&] { return file->Reget(position); }},
+  };
+  for (const auto& read : reads) EXPECT_EQ(read.run(), kErrRecordHeld) << read.read;
+
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_EQ(file->Get(kNumberKey), 0) << "the lock went with its station";
 }
 
 TEST_F(RecordFileTest, ARolledBackTransactionLeavesNoTraceInAnyFile) {
