@@ -1,6 +1,7 @@
 #include "backup/main_frame.h"
 
 #include "backup/make_backups.h"
+#include "backup/restore_backups.h"
 #include "backup/settings.h"
 #include "framework/errors/error_manager.h"
 #include "framework/settings/ini_manager.h"
@@ -20,10 +21,6 @@ constexpr int kMenuExit = -5;
 constexpr int kToolBackup = -9;
 constexpr int kToolRestore = -10;
 
-// The restore window is not part of this program yet: its two entries are
-// shown disabled until it is.
-constexpr bool kRestoreAvailable = false;
-
 class Frame : public ProcedureWindow {
  public:
   Frame()
@@ -36,7 +33,7 @@ class Frame : public ProcedureWindow {
              .controls = {
                  {-1, ControlKind::kMenu, "&File"},
                  {kMenuBackup, ControlKind::kMenuItem, "&Backup /Rugsteun", "", "", "", -1},
-                 {kMenuRestore, ControlKind::kMenuItem, "&Restore /Herstel", "", "", "", -1, !kRestoreAvailable},
+                 {kMenuRestore, ControlKind::kMenuItem, "&Restore /Herstel", "", "", "", -1},
                  {-11, ControlKind::kSeparator, "", "", "", "", -1},
                  {-4, ControlKind::kMenuItem, "P&rint Setup...", "", "", "Setup Printer", -1},
                  {-12, ControlKind::kSeparator, "", "", "", "", -1},
@@ -46,8 +43,7 @@ class Frame : public ProcedureWindow {
                  {-7, ControlKind::kMenuItem, "&Search for Help On...", "", "", "Search for help on a subject", -13},
                  {-8, ControlKind::kMenuItem, "&How to Use Help", "", "", "How to use Windows Help", -13},
                  {kToolBackup, ControlKind::kToolButton, "&Backup", "", "Backup.ico"},
-                 {kToolRestore, ControlKind::kToolButton, "&Restore", "", "Restore.ico", "", 0,
-                  !kRestoreAvailable},
+                 {kToolRestore, ControlKind::kToolButton, "&Restore", "", "Restore.ico"},
              }}) {}
 
   ErrorLevel Init() override {
@@ -78,8 +74,10 @@ class Frame : public ProcedureWindow {
   ErrorLevel OnAccepted() override {
     const int accepted = MYWINDOW->Accepted();
     if (accepted == kMenuBackup) platform::StartThread(MakeBackups);
+    if (accepted == kMenuRestore) platform::StartThread(RestoreBackups);
     const ErrorLevel level = ProcedureWindow::OnAccepted();
     if (accepted == kToolBackup) platform::StartThread(MakeBackups);
+    if (accepted == kToolRestore) platform::StartThread(RestoreBackups);
     return level;
   }
 
