@@ -327,7 +327,8 @@ void BrowseManager::ResetQueue(int mode) {
   }
   LOADED = 1;
   LOADPENDING = 0;
-  if (LASTITEMS <= 0) LASTITEMS = FILELOADED ? kAllRows : PageRows();
+  if (FILELOADED) LASTITEMS = kAllRows;
+  else if (LASTITEMS <= 0) LASTITEMS = PageRows();
   if (USEWAITCURSOR) platform::SetCursor(window, platform::Cursor::kWait);
   CURRENTCHOICE = std::max(CURRENTCHOICE, 1);
   std::string remembered;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -84,6 +85,17 @@ WindowDef BrowseWindow() {
   return window;
 }
 
+// Runs no update procedure: records each request and hands back what
+// `on_run` decides.
+class AskingProcedure : public WindowManager {
+ public:
+  std::uint8_t RunProcedure(int, std::uint8_t request) override {
+    if (on_run) on_run(request);
+    return ResponseCompleted;
+  }
+  std::function<void(std::uint8_t)> on_run;
+};
+
 class BrowseTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -140,7 +152,7 @@ class BrowseTest : public ::testing::Test {
     relations_ = std::make_unique<RelationManager>();
     relations_->Attach(*manager_, false);
     ASSERT_EQ(manager_->Open(), LevelNone);
-    procedure_ = std::make_unique<WindowManager>();
+    procedure_ = std::make_unique<AskingProcedure>();
     procedure_->CL = std::make_unique<std::vector<WindowManager::ComponentEntry>>();
     procedure_->REQUEST = request;
     procedure_->OpenWindow(BrowseWindow(), nullptr);
@@ -217,7 +229,7 @@ class BrowseTest : public ::testing::Test {
   std::unique_ptr<RecordFile> file_;
   std::unique_ptr<ItemsManager> manager_;
   std::unique_ptr<RelationManager> relations_;
-  std::unique_ptr<WindowManager> procedure_;
+  std::unique_ptr<AskingProcedure> procedure_;
   Window* window_ = nullptr;
   std::unique_ptr<BrowseManager> browse_ = std::make_unique<BrowseManager>();
 };
@@ -479,6 +491,24 @@ TEST_F(BrowseTest, UpdateRereadsTheRowAndAGoneRecordRefillsTheList) {
   Pump();
   browse_->UpdateWindow();
   EXPECT_EQ(ShownNames(), (std::vector<std::string>{"Changed", "A03", "A04"}));
+}
+
+TEST_F(BrowseTest, AnUpdateProcedureRunsOnTheRowAndAgainOnTheRowItMovesTo) {
+  MakeItems(4);
+  OpenBrowse(true, 4);
+  browse_->ASKPROCEDURE = 7;
+  std::vector<std::pair<int, std::string>> runs;
+  procedure_->on_run = [&](std::uint8_t request) {
+    runs.emplace_back(request, BufferField(kNameField));
+    if (runs.size() == 1) NavigationRequest() = kToolbarDown;
+  };
+  ASSERT_TRUE(presenter_.SelectRow(*window_, kList, 2));
+  Pump();
+  Send(kEventAlertKey, kKeyCtrlEnter);
+  Pump();  // the accepted change button
+  EXPECT_EQ(runs, (std::vector<std::pair<int, std::string>>{{RequestChange, "A02"}, {RequestChange, "A03"}}));
+  EXPECT_EQ(browse_->CurrentChoice(), 3);
+  EXPECT_EQ(NavigationRequest(), 0);
 }
 
 TEST_F(BrowseTest, SelectingEnablesSelectAndADoubleClickSelects) {
