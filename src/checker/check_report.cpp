@@ -1,6 +1,7 @@
 #include "checker/check_report.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "platform/file_system.h"
 #include "platform/record_share_lock.h"
@@ -13,6 +14,7 @@ CheckReport::CheckReport(platform::UpgradeLibrary& library) : library_(library) 
 void CheckReport::Begin(const std::string& path, const std::string& data_version) {
   path_ = path;
   out_.open(path, std::ios::out | std::ios::trunc);
+  written_ = out_.is_open();
   Write("Brevant File Integrity Checker: data version " + data_version);
 }
 
@@ -91,6 +93,7 @@ void CheckReport::Write(const std::string& line) {
   if (!out_.is_open()) return;
   out_ << line << '\n';
   out_.flush();
+  written_ = written_ && out_.good();
 }
 
 void CheckReport::Show(const std::string& label, const std::string& step) {
@@ -98,8 +101,9 @@ void CheckReport::Show(const std::string& label, const std::string& step) {
 }
 
 std::string CheckReport::FullPath(const std::string& path) {
-  if (!path.empty() && path.front() == '/') return path;
-  return platform::JoinPath(platform::CurrentDirectory().value_or(""), path);
+  std::filesystem::path full(path);
+  if (full.is_relative()) full = std::filesystem::path(platform::CurrentDirectory().value_or("")) / full;
+  return full.lexically_normal().string();
 }
 
 std::string CheckReport::Outcome(const Pending& pending) {

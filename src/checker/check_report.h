@@ -50,7 +50,7 @@ class CheckReport {
 
   const std::vector<CheckRow>& Rows() const { return rows_; }
   const std::string& Summary() const { return summary_; }
-  bool Written() const { return out_.is_open() && out_.good(); }
+  bool Written() const { return written_; }
   const std::string& Path() const { return path_; }
 
   // What is being done now, for a progress window: the file's label and a
@@ -79,6 +79,7 @@ class CheckReport {
   std::string summary_;
   std::string path_;
   std::ofstream out_;
+  bool written_ = false;  // every line so far reached the report file
 };
 
 }  // namespace qm::checker

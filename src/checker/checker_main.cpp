@@ -33,11 +33,11 @@ platform::WindowDef FrameDefinition() {
           .resizable = true,
           .x = 24,
           .y = 24,
-          .width = 720,
+          .width = 860,
           .height = 420,
           .controls = {{kReportList, ControlKind::kList, "",
-                        "[56L(2)|M~File~@s8@260L(2)|M~Disk name~@s128@250L(2)|M~Found and done~@s80@"
-                        "60R(2)|M~Records~@s14@]|M~What the check found~"},
+                        "[52L(2)|M~File~@s8@200L(2)|M~Disk name~@s128@130L(2)|M~Found and done~@s80@"
+                        "50R(2)|M~Records~@s14@]|M~What the check found~"},
                        {kSummary, ControlKind::kString, "", "@s120"},
                        {kClose, ControlKind::kButton, "&Close", "", "", "", 0, false, false, true}}};
 }
@@ -91,10 +91,9 @@ void CheckerMain::InitComponents() {
     if (progress_) progress_->SetControlText(kProgressStep, "Converting the signs of job costs");
     conversion_ = SignConversion(files_);
     converted_ = true;
-    summary = "The sign conversion for data version " + settings_.data_version + " ran: " +
+    summary = "Sign conversion for data version " + settings_.data_version + ": " +
               std::to_string(conversion_.job_costs) + " job costs, " + std::to_string(conversion_.detail_costs) +
-              " job detail costs and " + std::to_string(conversion_.detail_quantities) +
-              " job detail quantities turned negative.";
+              " detail costs, " + std::to_string(conversion_.detail_quantities) + " detail quantities made negative.";
   } else {
     summary = "Data version " + settings_.data_version + ": no sign conversion needed.";
   }
