@@ -10,6 +10,7 @@ namespace qm::backup {
 
 bool ArchiveGuard::TryAcquire(const std::string& data_directory) {
   Release();
+  refused_as_busy_ = false;
   // flock locks belong to the open file description, so two threads of one
   // process with their own descriptors exclude each other as two processes do.
   const std::string path = platform::JoinPath(data_directory, kGuardFileName);
@@ -17,6 +18,7 @@ bool ArchiveGuard::TryAcquire(const std::string& data_directory) {
   if (descriptor < 0) return false;
   if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
     ::close(descriptor);
+    refused_as_busy_ = true;
     return false;
   }
   descriptor_ = descriptor;

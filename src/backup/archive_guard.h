@@ -20,10 +20,15 @@ class ArchiveGuard {
   // backup or restore holds it, or the lock file cannot be made.
   bool TryAcquire(const std::string& data_directory);
   void Release();
+  // After a refused TryAcquire: true when another operation holds the lock,
+  // false when the lock file could not be made (a missing or read-only
+  // data directory).
+  bool RefusedAsBusy() const { return refused_as_busy_; }
   bool Held() const { return descriptor_ >= 0; }
 
  private:
   int descriptor_ = -1;
+  bool refused_as_busy_ = false;
 };
 
 // The message shown when the lock is taken.

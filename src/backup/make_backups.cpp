@@ -181,7 +181,13 @@ class BackupWindow : public ProcedureWindow {
     const std::string& prefix = Settings().PROG;
     ArchiveGuard guard;
     if (!guard.TryAcquire(directory)) {
-      Say(kBusyMessage);
+      if (guard.RefusedAsBusy()) {
+        Say(kBusyMessage);
+        return;
+      }
+      // Nothing can be kept safe in a data directory we cannot write.
+      Say("Error in ZIP file on harddisk");
+      Finish();
       return;
     }
     const Names names = NamesOf(directory, prefix);

@@ -197,6 +197,14 @@ TEST_F(BackupTest, MissingTargetDirectoryFailsWithGenerationsKept) {
   EXPECT_EQ(Contents(data_), before);
 }
 
+TEST_F(BackupTest, MissingDataDirectoryEndsInTheLocalErrorAndRunsNothing) {
+  WriteAll(data_ / "Qmoor.Ini", "[Specs]\nPath=" + data_.string() + "\n[USER]\nDatadrive=" + (root_ / "gone").string() + "\n");
+  const std::string transcript = Run(BackupTo(target_.string()));
+  EXPECT_NE(transcript.find("\"Error in ZIP file on harddisk\""), std::string::npos) << transcript;
+  EXPECT_EQ(transcript.find("run "), std::string::npos) << transcript;
+  EXPECT_FALSE(fs::exists(root_ / "gone"));
+}
+
 TEST_F(BackupTest, SafetyCopyThatCannotBeMadeStopsBeforeAnyGenerationMoves) {
   MakeGenerations(2);
   fs::create_directory(data_ / "Tdx02.Old");
