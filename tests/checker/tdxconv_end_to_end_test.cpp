@@ -9,7 +9,15 @@
 #include <sstream>
 #include <string>
 
+#include "checker/data_dictionary.h"
+#include "platform/file_system.h"
+#include "platform/record_faults.h"
+#include "platform/record_fields.h"
+
 namespace {
+
+using qm::checker::DataDictionary;
+using qm::checker::DictionaryFile;
 
 namespace fs = std::filesystem;
 
@@ -103,6 +111,33 @@ TEST_F(TdxConvTest, AFileThatIsNoRecordFileEndsTheCheckWithAMessageAndIsKept) {
   EXPECT_NE(report.find("Checking TdV06 (" + (dir_ / "TDV06.dat").string() + ")\n  TdV06 cannot be used: "),
             std::string::npos)
       << report;
+}
+
+TEST_F(TdxConvTest, KeysThatDoNotMatchTheirRecordsAreRebuiltAndTheCheckGoesOn) {
+  {
+    const std::string previous = qm::platform::CurrentDirectory().value_or(".");
+    ASSERT_EQ(qm::platform::SetCurrentDirectory(dir_.string()), 0);
+    qm::platform::RecordFile& farms = DataDictionary::File(DictionaryFile::TdV06);
+    ASSERT_EQ(farms.Create(), 0);
+    ASSERT_EQ(farms.Open(), 0);
+    const qm::platform::FieldDeclaration& farm_number = farms.Declaration().fields[0];
+    for (const char* farm : {"HILL", "VALE"}) {
+      farms.Clear();
+      ASSERT_TRUE(qm::platform::SetFieldText(farm_number, farms.Record(), farm));
+      ASSERT_EQ(farms.Add(), 0);
+    }
+    farms.Close();
+    DataDictionary::ReleaseThread();
+    ASSERT_EQ(qm::platform::SetCurrentDirectory(previous), 0);
+  }
+  ASSERT_EQ(qm::platform::RecordFaults::ScrambleKeyValues((dir_ / "TDV06.dat").string(), 1), 0);
+  std::ofstream(dir_ / "Qmoor.Ini") << "[SPECS]\nVersion=2.1e\n";
+
+  ASSERT_EQ(Run("answer ok\n" + ShowReport()), 0) << transcript_;
+  EXPECT_NE(transcript_.find("message \"Invalid Key\""), std::string::npos) << transcript_;
+  EXPECT_NE(transcript_.find("\"TdV06\" \"" + (dir_ / "TDV06.dat").string() + "\" \"keys rebuilt\" \"2\""),
+            std::string::npos)
+      << transcript_;
 }
 
 }  // namespace
