@@ -179,8 +179,6 @@ class RestoreWindow : public ProcedureWindow {
       ChooseDrive();
     } else if (accepted == kRestore) {
       Restore();
-    } else if (accepted == kCancel) {
-      MYWINDOW->Post({platform::kEventCloseWindow});
     }
     return ProcedureWindow::OnAccepted();
   }

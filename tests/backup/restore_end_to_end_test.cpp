@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -118,6 +119,16 @@ TEST_F(RestoreTest, WithoutArchivesOnlyExtDriveIsListedAndRestoreAsksForTheDrive
   EXPECT_TRUE(fs::exists(data_ / "QMSY01.dat") || fs::exists(data_ / "QMSY01.DAT")) << transcript;
 }
 
+TEST_F(RestoreTest, CancelClosesTheWindowAndRestoresNothing) {
+  MakeGenerations(1);
+  WriteData("today");
+  const std::string transcript = Run(Open() + Press("\"Cancel\"") + "wait closed " + Quoted(kWindow) + "\n");
+  EXPECT_NE(transcript.find("closed \"Restore a Backup\""), std::string::npos) << transcript;
+  EXPECT_EQ(transcript.find("run "), std::string::npos) << transcript;
+  EXPECT_EQ(transcript.find("error"), std::string::npos) << transcript;
+  EXPECT_EQ(Data().at("JOBS.dat"), "jobs of today");
+}
+
 TEST_F(RestoreTest, GenerationsAreListedInOrderWithExtDriveLast) {
   MakeGenerations(3);
   fs::create_directory(data_ / "Folder.Zip");
@@ -125,19 +136,27 @@ TEST_F(RestoreTest, GenerationsAreListedInOrderWithExtDriveLast) {
   const std::string transcript = Run(Open() + Show());
   for (int n = 1; n <= 3; ++n) {
     const std::string name = "TDX0" + std::to_string(n) + ".ZIP";
-    const std::string size = std::to_string(fs::file_size(data_ / name));
-    const std::string row = "row " + std::to_string(n) + ": \"" + std::to_string(n) + "\" \"" + name + "\" \"";
-    const auto at = transcript.find(row);
-    ASSERT_NE(at, std::string::npos) << transcript;
-    const std::string line = transcript.substr(at, transcript.find('\n', at) - at);
-    // A date dd/mm/yyyy, a time hh:mm and the size.
-    EXPECT_NE(line.find('/'), std::string::npos) << line;
-    EXPECT_NE(line.find(':', row.size()), std::string::npos) << line;
-    EXPECT_NE(line.find(size.substr(0, 1)), std::string::npos) << line;
+    std::string size = std::to_string(fs::file_size(data_ / name));
+    for (int at = static_cast<int>(size.size()) - 3; at > 0; at -= 3) size.insert(static_cast<std::size_t>(at), ",");
+    const std::regex row("row " + std::to_string(n) + ": \"" + std::to_string(n) + "\" \"" + name +
+                         "\" \"[0-9]{2}/[0-9]{2}/[0-9]{4}\" \"[0-9]{2}:[0-9]{2}\" \"" + size + "\"");
+    EXPECT_TRUE(std::regex_search(transcript, row)) << name << " " << size << "\n" << transcript;
   }
   EXPECT_NE(transcript.find("row 4: \"4\" \"Ext drive\" \"\" \"\" \"\""), std::string::npos) << transcript;
   EXPECT_EQ(transcript.find("row 5:"), std::string::npos) << transcript;
   EXPECT_EQ(transcript.find("Folder"), std::string::npos) << transcript;
+}
+
+// The register keeps nothing of the listing before.
+TEST_F(RestoreTest, EachOpeningListsTheDirectoryAfresh) {
+  MakeGenerations(3);
+  Run(Open() + Show());
+  fs::remove(data_ / "TDX02.ZIP");
+  fs::remove(data_ / "TDX03.ZIP");
+  const std::string transcript = Run(Open() + Show());
+  EXPECT_NE(transcript.find("row 1: \"1\" \"TDX01.ZIP\""), std::string::npos) << transcript;
+  EXPECT_NE(transcript.find("row 2: \"2\" \"Ext drive\""), std::string::npos) << transcript;
+  EXPECT_EQ(transcript.find("row 3:"), std::string::npos) << transcript;
 }
 
 TEST_F(RestoreTest, ChosenGenerationReplacesChangedDataFiles) {
