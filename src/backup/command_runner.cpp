@@ -3,9 +3,7 @@
 #include <cstdio>
 
 #include "framework/settings/ini_manager.h"
-#include "framework/windows/application.h"
-#include "framework/windows/procedure_window.h"
-#include "framework/windows/window_settings.h"
+#include "framework/windows/styled_window.h"
 #include "platform/process.h"
 
 namespace qm::backup {
@@ -21,41 +19,29 @@ std::string ProgressText(const std::string& line) {
   return std::to_string(done * 100 / total) + " % done";
 }
 
-class BusyWindow : public ProcedureWindow {
+class BusyWindow : public StyledWindow {
  public:
   static constexpr int kProgress = 2;
 
   explicit BusyWindow(std::string command_line)
-      : ProcedureWindow("fcBackupRestore", {.id = "TdxBack$TdxBack005",
-                                            .caption = "Backup / Restore",
-                                            .icon = "Backup.ico",
-                                            .controls = {{1, ControlKind::kPrompt,
-                                                          "System busy ...... please wait"},
-                                                         {kProgress, ControlKind::kPrompt, ""}}}),
+      : StyledWindow("fcBackupRestore", {.id = "TdxBack$TdxBack005",
+                                         .caption = "Backup / Restore",
+                                         .icon = "Backup.ico",
+                                         .controls = {{1, ControlKind::kPrompt,
+                                                       "System busy ...... please wait"},
+                                                      {kProgress, ControlKind::kPrompt, ""}}}),
         command_line_(std::move(command_line)) {}
-
-  ErrorLevel Teardown() override {
-    const ErrorLevel level = ProcedureWindow::Teardown();
-    settings_.Teardown();
-    return level;
-  }
 
   std::int16_t Result() const { return result_; }
 
  protected:
-  void SetupFonts() override {
-    settings_.Init(*MYWINDOW);
-    settings_.SetupFonts(GlobalIniManager());
-  }
-  void ApplySizeRatio() override { settings_.ApplyRatio(); }
-
   ErrorLevel SetupWindow() override {
     platform::SetCursor(MYWINDOW.get(), platform::Cursor::kWait);
     return LevelNone;
   }
 
   ErrorLevel OnWindowEvent() override {
-    const ErrorLevel level = ProcedureWindow::OnWindowEvent();
+    const ErrorLevel level = StyledWindow::OnWindowEvent();
     if (MYWINDOW->CurrentEvent() == platform::kEventOpenWindow) {
       result_ = static_cast<std::int16_t>(platform::RunAndWait(command_line_, [this](const std::string& line) {
         if (const std::string text = ProgressText(line); !text.empty()) MYWINDOW->SetControlText(kProgress, text);
@@ -68,7 +54,6 @@ class BusyWindow : public ProcedureWindow {
  private:
   const std::string command_line_;
   std::int16_t result_ = 0;
-  WindowSettings settings_;
 };
 
 }  // namespace

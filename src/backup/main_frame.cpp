@@ -5,9 +5,7 @@
 #include "backup/settings.h"
 #include "framework/errors/error_manager.h"
 #include "framework/settings/ini_manager.h"
-#include "framework/windows/application.h"
-#include "framework/windows/procedure_window.h"
-#include "framework/windows/window_settings.h"
+#include "framework/windows/styled_window.h"
 #include "platform/threads.h"
 
 namespace qm::backup {
@@ -21,10 +19,10 @@ constexpr int kMenuExit = -5;
 constexpr int kToolBackup = -9;
 constexpr int kToolRestore = -10;
 
-class Frame : public ProcedureWindow {
+class Frame : public StyledWindow {
  public:
   Frame()
-      : ProcedureWindow(
+      : StyledWindow(
             "Main",
             {.id = "TdxBack$TdxBack001",
              .caption = "Quillmoor Backup / Restore",
@@ -48,22 +46,10 @@ class Frame : public ProcedureWindow {
 
   ErrorLevel Init() override {
     ReadSharedSettings();
-    return ProcedureWindow::Init();
-  }
-
-  ErrorLevel Teardown() override {
-    const ErrorLevel level = ProcedureWindow::Teardown();
-    settings_.Teardown();
-    return level;
+    return StyledWindow::Init();
   }
 
  protected:
-  void SetupFonts() override {
-    settings_.Init(*MYWINDOW);
-    settings_.SetupFonts(GlobalIniManager());
-  }
-  void ApplySizeRatio() override { settings_.ApplyRatio(); }
-
   ErrorLevel SetupWindow() override {
     BUTTONS->push_back({kMenuExit, ResponseCompleted});
     MYWINDOW->SetProperty(30976, 0L);
@@ -75,14 +61,13 @@ class Frame : public ProcedureWindow {
     const int accepted = MYWINDOW->Accepted();
     if (accepted == kMenuBackup) platform::StartThread(MakeBackups);
     if (accepted == kMenuRestore) platform::StartThread(RestoreBackups);
-    const ErrorLevel level = ProcedureWindow::OnAccepted();
+    const ErrorLevel level = StyledWindow::OnAccepted();
     if (accepted == kToolBackup) platform::StartThread(MakeBackups);
     if (accepted == kToolRestore) platform::StartThread(RestoreBackups);
     return level;
   }
 
  private:
-  WindowSettings settings_;
 };
 
 }  // namespace

@@ -8,9 +8,7 @@
 #include "backup/register_file.h"
 #include "backup/settings.h"
 #include "framework/settings/ini_manager.h"
-#include "framework/windows/application.h"
-#include "framework/windows/procedure_window.h"
-#include "framework/windows/window_settings.h"
+#include "framework/windows/styled_window.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
 #include "platform/presenter.h"
@@ -96,7 +94,7 @@ void Recover(const Names& names) {
   platform::RemoveFile(names.journal);
 }
 
-class BackupWindow : public ProcedureWindow {
+class BackupWindow : public StyledWindow {
  public:
   static constexpr int kData = 2;
   static constexpr int kDrive = 4;
@@ -105,22 +103,16 @@ class BackupWindow : public ProcedureWindow {
   static constexpr int kCancel = 7;
 
   BackupWindow()
-      : ProcedureWindow("MakeBackups", {.id = "TdxBack$TdxBack002",
-                                        .caption = "Make a Backup",
-                                        .icon = "Backup.ico",
-                                        .controls = {{1, ControlKind::kPrompt, "Backup Data .:"},
-                                                     {kData, ControlKind::kString, "", "@s128"},
-                                                     {3, ControlKind::kPrompt, "Backup To ? .:"},
-                                                     {kDrive, ControlKind::kButton, "Drive"},
-                                                     {kTarget, ControlKind::kString, "", "@s50"},
-                                                     {kBackup, ControlKind::kButton, "&Backup", "", "Backup.ico"},
-                                                     {kCancel, ControlKind::kButton, "Cancel", "", "Cancel.ico"}}}) {}
-
-  ErrorLevel Teardown() override {
-    const ErrorLevel level = ProcedureWindow::Teardown();
-    settings_.Teardown();
-    return level;
-  }
+      : StyledWindow("MakeBackups", {.id = "TdxBack$TdxBack002",
+                                     .caption = "Make a Backup",
+                                     .icon = "Backup.ico",
+                                     .controls = {{1, ControlKind::kPrompt, "Backup Data .:"},
+                                                  {kData, ControlKind::kString, "", "@s128"},
+                                                  {3, ControlKind::kPrompt, "Backup To ? .:"},
+                                                  {kDrive, ControlKind::kButton, "Drive"},
+                                                  {kTarget, ControlKind::kString, "", "@s50"},
+                                                  {kBackup, ControlKind::kButton, "&Backup", "", "Backup.ico"},
+                                                  {kCancel, ControlKind::kButton, "Cancel", "", "Cancel.ico"}}}) {}
 
  protected:
   ErrorLevel OpenFiles() override {
@@ -131,11 +123,6 @@ class BackupWindow : public ProcedureWindow {
   void CloseFiles() override {
     if (FILESOPENED && RegisterRelations()) RegisterRelations()->CloseRelations();
   }
-  void SetupFonts() override {
-    settings_.Init(*MYWINDOW);
-    settings_.SetupFonts(GlobalIniManager());
-  }
-  void ApplySizeRatio() override { settings_.ApplyRatio(); }
 
   ErrorLevel SetupWindow() override {
     BUTTONS->push_back({kCancel, ResponseCancelled});
@@ -150,7 +137,7 @@ class BackupWindow : public ProcedureWindow {
     } else if (accepted == kBackup) {
       Backup();
     }
-    return ProcedureWindow::OnAccepted();
+    return StyledWindow::OnAccepted();
   }
 
  private:
@@ -261,7 +248,6 @@ class BackupWindow : public ProcedureWindow {
   }
 
   std::string target_;
-  WindowSettings settings_;
 };
 
 }  // namespace

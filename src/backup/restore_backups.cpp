@@ -12,10 +12,8 @@
 #include "backup/register_file.h"
 #include "backup/settings.h"
 #include "framework/settings/ini_manager.h"
-#include "framework/windows/application.h"
 #include "framework/windows/browse_manager.h"
-#include "framework/windows/procedure_window.h"
-#include "framework/windows/window_settings.h"
+#include "framework/windows/styled_window.h"
 #include "platform/file_system.h"
 #include "platform/presenter.h"
 #include "platform/record_fields.h"
@@ -99,7 +97,7 @@ class RestoreBrowse : public BrowseManager {
   const int drive_control_;
 };
 
-class RestoreWindow : public ProcedureWindow {
+class RestoreWindow : public StyledWindow {
  public:
   static constexpr int kList = 1;
   static constexpr int kDrive = 2;
@@ -108,7 +106,7 @@ class RestoreWindow : public ProcedureWindow {
   static constexpr int kCancel = 6;
 
   RestoreWindow()
-      : ProcedureWindow(
+      : StyledWindow(
             "RestoreBackups",
             {.id = "TdxBack$TdxBack003",
              .caption = "Restore a Backup",
@@ -126,14 +124,12 @@ class RestoreWindow : public ProcedureWindow {
   void Open() override {
     platform::CriticalSectionGuard rebuilding(RegisterRebuild());
     Refill();
-    ProcedureWindow::Open();
+    StyledWindow::Open();
   }
 
   ErrorLevel Teardown() override {
     listed_.clear();
-    const ErrorLevel level = ProcedureWindow::Teardown();
-    settings_.Teardown();
-    return level;
+    return StyledWindow::Teardown();
   }
 
  protected:
@@ -145,11 +141,6 @@ class RestoreWindow : public ProcedureWindow {
   void CloseFiles() override {
     if (FILESOPENED && RegisterRelations()) RegisterRelations()->CloseRelations();
   }
-  void SetupFonts() override {
-    settings_.Init(*MYWINDOW);
-    settings_.SetupFonts(GlobalIniManager());
-  }
-  void ApplySizeRatio() override { settings_.ApplyRatio(); }
 
   ErrorLevel SetupWindow() override {
     BUTTONS->push_back({kCancel, ResponseCancelled});
@@ -170,7 +161,7 @@ class RestoreWindow : public ProcedureWindow {
   // the highlight back; the browse takes the user's row first.
   ErrorLevel OnSelectionChange() override {
     if (MYWINDOW->CurrentField() == kList) browse_.FollowHighlight();
-    return ProcedureWindow::OnSelectionChange();
+    return StyledWindow::OnSelectionChange();
   }
 
   ErrorLevel OnAccepted() override {
@@ -180,7 +171,7 @@ class RestoreWindow : public ProcedureWindow {
     } else if (accepted == kRestore) {
       Restore();
     }
-    return ProcedureWindow::OnAccepted();
+    return StyledWindow::OnAccepted();
   }
 
  private:
@@ -274,7 +265,6 @@ class RestoreWindow : public ProcedureWindow {
   RestoreBrowse browse_;
   std::string drive_;
   std::vector<Listed> listed_;
-  WindowSettings settings_;
 };
 
 }  // namespace
