@@ -4,17 +4,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <vector>
 
 #include "platform/file_system.h"
 #include "platform/record_fields.h"
+#include "platform/record_transaction.h"
 #include "platform/sqlite_connection.h"
 #include "platform/runtime_error.h"
 
@@ -229,6 +232,8 @@ class Conversion {
   }
 
   int Run();
+  // False when another station had converted the file first.
+  bool Converted() const { return converted_; }
 
  private:
   int Fail(int code, const std::string& message);
@@ -244,11 +249,13 @@ class Conversion {
   std::string work_disk_name_;
   std::unique_ptr<RecordFile> source_;
   std::unique_ptr<RecordFile> work_;
+  bool converted_ = false;
 };
 
 void Conversion::Report(UpgradeProgress::Step step, std::int64_t done, std::int64_t total) const {
-  if (!progress_) return;
-  progress_(UpgradeProgress{step, target_.label, path_, stored_.version, target_.version, done, total});
+  const UpgradeProgress progress{step, target_.label, path_, stored_.version, target_.version, done, total};
+  UpgradeFaults::Step(progress);
+  if (progress_) progress_(progress);
 }
 
 // Undoes what the conversion made and leaves the error state saying why.
@@ -287,8 +294,8 @@ int Conversion::Run() {
   }
   if (code != 0) return Fail(code, "the file cannot be opened for its upgrade: " + LastRuntimeError().file_error_message);
 
-  if (::mkdir(work_directory_.c_str(), 0777) != 0 && errno != EEXIST) {
-    const int error = errno;
+  if (UpgradeFaults::WritesRefused(path_) || (::mkdir(work_directory_.c_str(), 0777) != 0 && errno != EEXIST)) {
+    const int error = UpgradeFaults::WritesRefused(path_) ? EROFS : errno;
     return Fail(ReportSystemError(error, work_directory_), "cannot make the work directory " + work_directory_ +
                                                               ": " + std::strerror(error));
   }
@@ -316,7 +323,7 @@ int Conversion::Run() {
   // The original goes under its kept name as a second link, so that the
   // data file never disappears; then the converted file replaces it.
   const std::string kept = FreeNameBeside(path_, ".v" + std::to_string(stored_.version), true);
-  if (!SameInode(kept, path_) && ::link(path_.c_str(), kept.c_str()) != 0) {
+  if (!SameInode(kept, path_) && (UpgradeFaults::LinksFail() || ::link(path_.c_str(), kept.c_str()) != 0)) {
     if ((code = CopyRecordFile(path_, kept)) != 0) {
       return Fail(code, "cannot keep the original as " + kept + ": " + LastRuntimeError().file_error_message);
     }
@@ -338,6 +345,7 @@ int Conversion::Run() {
   ::rmdir(work_directory_.c_str());
   source_->Close();
   Report(UpgradeProgress::Step::kUpgraded);
+  converted_ = true;
   ClearRuntimeError();
   return 0;
 }
@@ -345,9 +353,36 @@ int Conversion::Run() {
 int Conversion::Copy(RecordFile& source, RecordFile& work) {
   const std::vector<FieldPlan> plan = PlanFields(source.Declaration(), work.Declaration());
   const std::int64_t total = source.Records();
-  int code = work.Stream();
+  // The work file is ours alone until it takes the original's name: one
+  // transaction writes it whole (a new file journals next to nothing), and
+  // the original is read in batches.
+  RecordTransaction transaction;
+  int code = source.Send("QUICKSCAN=on");
   if (code == 0) code = source.Set(0);
   if (code != 0) return Fail(code, LastRuntimeError().file_error_message);
+  // The indexes of keys that need not be unique are made once the records
+  // are in: sorting every key's values once is far cheaper than placing
+  // each one as it comes. Unique keys keep theirs, so that a duplicate is
+  // refused with the record that brings it.
+  SqliteConnection indexes;
+  std::string later;
+  if (indexes.Open(work.Path(), SQLITE_OPEN_READWRITE) != SQLITE_OK) {
+    return Fail(kErrDriverError, "cannot open the converted file: " + indexes.ErrorMessage());
+  }
+  {
+    std::string drop;
+    SqliteStatement list(indexes.Handle(),
+                         "SELECT name, sql FROM sqlite_schema WHERE type = 'index' AND tbl_name = 'records' "
+                         "AND sql IS NOT NULL AND sql NOT LIKE 'CREATE UNIQUE %';");
+    while (list.Ok() && list.Step() == SQLITE_ROW) {
+      drop += "DROP INDEX \"" + list.Text(0) + "\";";
+      later += list.Text(1) + ";";
+    }
+    if (!list.Ok() || indexes.Execute(drop) != SQLITE_OK) {
+      return Fail(kErrDriverError, "cannot prepare the converted file: " + indexes.ErrorMessage());
+    }
+  }
+  if ((code = transaction.Begin({&work}, 0)) != 0) return Fail(code, LastRuntimeError().file_error_message);
   std::int64_t done = 0;
   while ((code = source.Next()) == 0) {
     ++done;
@@ -360,6 +395,7 @@ int Conversion::Copy(RecordFile& source, RecordFile& work) {
       }
       std::string problem;
       if (!ConvertField(*entry.from, source.Record(), *entry.to, work.Record(), &problem)) {
+        transaction.Rollback();
         return Fail(kErrDeclarationMismatch,
                     "record " + std::to_string(done) + ": the value " + FieldText(*entry.from, source.Record()) +
                         " of " + entry.from->name + " does not fit " + entry.to->name + " (" +
@@ -367,17 +403,28 @@ int Conversion::Copy(RecordFile& source, RecordFile& work) {
       }
     }
     if ((code = work.Add()) != 0) {
+      const std::string message = LastRuntimeError().file_error_message;
+      transaction.Rollback();
       if (code == kErrDuplicateKey) {
         return Fail(kErrDeclarationMismatch,
                     "record " + std::to_string(done) + " duplicates a unique key of the new structure");
       }
-      return Fail(code, "writing the converted file: " + LastRuntimeError().file_error_message);
+      return Fail(code, "writing the converted file: " + message);
     }
     if (done % RecordFile::kStreamBatch == 0) Report(UpgradeProgress::Step::kConverting, done, total);
   }
-  if (code != kErrNoRecord) return Fail(code, "reading the original: " + LastRuntimeError().file_error_message);
-  if ((code = work.Flush()) != 0) {
+  if (code != kErrNoRecord) {
+    const std::string message = LastRuntimeError().file_error_message;
+    transaction.Rollback();
+    return Fail(code, "reading the original: " + message);
+  }
+  if ((code = transaction.Commit()) != 0) {
     return Fail(code, "writing the converted file: " + LastRuntimeError().file_error_message);
+  }
+  if (indexes.Execute("BEGIN IMMEDIATE;" + later + "COMMIT;") != SQLITE_OK) {
+    const std::string message = indexes.ErrorMessage();
+    indexes.Execute("ROLLBACK;");
+    return Fail(kErrDriverError, "building the keys of the converted file: " + message);
   }
   Report(UpgradeProgress::Step::kConverting, done, total);
   return 0;
@@ -407,7 +454,75 @@ int OpenAndCheck(RecordFile& file, int mode, const UpgradeProgressFunction& prog
   return code;
 }
 
+struct Faults {
+  std::mutex mutex;
+  std::vector<std::string> read_only_directories;  // Protected by mutex
+  bool links_fail = false;                         // Protected by mutex
+  UpgradeProgressFunction step_hook;               // Protected by mutex
+};
+
+Faults& TheFaults() {
+  static Faults faults;
+  return faults;
+}
+
+std::string Absolute(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::absolute(path, ignored).lexically_normal().string();
+}
+
 }  // namespace
+
+void UpgradeFaults::RefuseWrites(const std::string& directory) {
+  Faults& faults = TheFaults();
+  std::lock_guard lock(faults.mutex);
+  faults.read_only_directories.push_back(Absolute(directory));
+}
+
+void UpgradeFaults::FailLinks(bool fail) {
+  Faults& faults = TheFaults();
+  std::lock_guard lock(faults.mutex);
+  faults.links_fail = fail;
+}
+
+void UpgradeFaults::SetStepHook(UpgradeProgressFunction hook) {
+  Faults& faults = TheFaults();
+  std::lock_guard lock(faults.mutex);
+  faults.step_hook = std::move(hook);
+}
+
+void UpgradeFaults::Clear() {
+  Faults& faults = TheFaults();
+  std::lock_guard lock(faults.mutex);
+  faults.read_only_directories.clear();
+  faults.links_fail = false;
+  faults.step_hook = nullptr;
+}
+
+bool UpgradeFaults::WritesRefused(const std::string& path) {
+  Faults& faults = TheFaults();
+  std::lock_guard lock(faults.mutex);
+  if (faults.read_only_directories.empty()) return false;
+  const std::string directory = DirectoryOf(Absolute(path));
+  return std::find(faults.read_only_directories.begin(), faults.read_only_directories.end(), directory) !=
+         faults.read_only_directories.end();
+}
+
+bool UpgradeFaults::LinksFail() {
+  Faults& faults = TheFaults();
+  std::lock_guard lock(faults.mutex);
+  return faults.links_fail;
+}
+
+void UpgradeFaults::Step(const UpgradeProgress& progress) {
+  UpgradeProgressFunction hook;
+  {
+    Faults& faults = TheFaults();
+    std::lock_guard lock(faults.mutex);
+    hook = faults.step_hook;
+  }
+  if (hook) hook(progress);
+}
 
 UpgradeLibrary& UpgradeLibrary::Process() {
   static UpgradeLibrary library;
@@ -469,6 +584,10 @@ int UpgradeLibrary::FileOpen(TextFile& file, int) { return file.Open(); }
 int UpgradeLibrary::FileOpen(RecordFile& file, int mode) {
   const Settings settings = Snapshot();
   if (file.IsOpen()) return file.Open(mode);
+  if ((mode & 0x03) != kAccessRead && UpgradeFaults::WritesRefused(file.Path())) {
+    SetRuntimeError(kErrAccessDenied, file.Path(), "0", "the directory is read-only");
+    return kErrAccessDenied;
+  }
   const std::string driver = Upper(file.Declaration().driver);
   const auto added = settings.drivers.find(driver);
   const auto ignored = settings.ignored_drivers.find(driver);
@@ -504,9 +623,10 @@ int UpgradeLibrary::FileOpen(RecordFile& file, int mode) {
   if (stored.version < target.version || !SameRecordLayout(stored, target)) {
     const std::string work_base =
         settings.work_beside_file || settings.upgrade_path.empty() ? DirectoryOf(path) : settings.upgrade_path;
-    if (const int code = Conversion(file, stored, target, work_base, settings.progress).Run(); code != 0) {
-      return code;
-    }
+    Conversion conversion(file, stored, target, work_base, settings.progress);
+    if (const int code = conversion.Run(); code != 0) return code;
+    // The converted file was checked whole before it took the name.
+    if (conversion.Converted()) return file.Open(mode);
   }
   return OpenAndCheck(file, mode, settings.progress);
 }

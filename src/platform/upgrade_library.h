@@ -12,7 +12,8 @@
 //   converted: fields matched by name, values converted between encodings
 //   (numbers by value, refused when they do not fit; texts padded or cut),
 //   new fields cleared, keys rebuilt. The conversion is built in a work
-//   directory and checked; the original is untouched until then. Then the
+//   directory and checked whole (that check stands for the open's check);
+//   the original is untouched until then. Then the
 //   original is kept under "<disk name>.dat.v<old version>" (a name the
 //   "*.dat" masks of a backup do not match) and the converted file takes
 //   the original's name in one rename. A refused value or a duplicate of a
@@ -66,6 +67,27 @@ struct UpgradeProgress {
   std::int64_t total = 0;
 };
 using UpgradeProgressFunction = std::function<void(const UpgradeProgress&)>;
+
+// Faults of the upgrade library made on purpose, for tests, process-wide.
+// Tests run as root, where file permissions refuse nothing.
+class UpgradeFaults {
+ public:
+  // Opens for writing of files in `directory` answer 5, and conversions of
+  // files there cannot make their work directory, as when the directory is
+  // read-only. Paths compare after being made absolute.
+  static void RefuseWrites(const std::string& directory);
+  // Keeping the original as a second link fails as on a file system
+  // without links, so that it is kept as a copy.
+  static void FailLinks(bool fail);
+  // Hears every step of every conversion before the progress function
+  // does: a test stops the process there.
+  static void SetStepHook(UpgradeProgressFunction hook);
+  static void Clear();
+
+  static bool WritesRefused(const std::string& path);
+  static bool LinksFail();
+  static void Step(const UpgradeProgress& progress);
+};
 
 class UpgradeLibrary {
  public:

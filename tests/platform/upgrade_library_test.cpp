@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -194,8 +195,7 @@ TEST_F(UpgradeLibraryTest, UpgradeKeepsEveryRecordAndValueAndKeepsTheOriginalUnd
   EXPECT_EQ(steps, (std::vector<UpgradeProgress::Step>{UpgradeProgress::Step::kConverting,
                                                        UpgradeProgress::Step::kVerifying,
                                                        UpgradeProgress::Step::kReplacing,
-                                                       UpgradeProgress::Step::kUpgraded,
-                                                       UpgradeProgress::Step::kChecking}));
+                                                       UpgradeProgress::Step::kUpgraded}));
 
   // Upgraded once: the next open only checks it.
   steps.clear();
@@ -501,6 +501,66 @@ TEST_F(UpgradeLibraryTest, AnOriginalAlreadyKeptUnderItsNameIsNotReplaced) {
   ASSERT_EQ(library.FileOpen(file, kOpenReadWriteDenyNone), 0) << LastRuntimeError().file_error_message;
   EXPECT_EQ(Bytes(disk_name_ + ".dat.v1"), "an older copy the user kept");
   EXPECT_EQ(Bytes(disk_name_ + ".dat.v1-2"), original);
+}
+
+// On a file system without hard links the original is kept as a copy made
+// through SQLite, whole and readable under its old structure.
+TEST_F(UpgradeLibraryTest, WithoutLinksTheOriginalIsKeptAsACopy) {
+  Make(OldStock(disk_name_), {{{"S:CODE", "NUT6"}, {"S:QTY", "40"}}, {{"S:CODE", "BOLT10"}, {"S:QTY", "7"}}});
+  UpgradeFaults::FailLinks(true);
+  UpgradeLibrary library;
+  RecordFile file(NewStock(disk_name_));
+  Register(library, file, 2);
+  const int opened = library.FileOpen(file, kOpenReadWriteDenyNone);
+  UpgradeFaults::Clear();
+  ASSERT_EQ(opened, 0) << LastRuntimeError().file_error_message;
+  EXPECT_EQ(file.Records(), 2);
+  file.Close();
+  EXPECT_EQ(Names(dir_), (std::vector<std::string>{"STOCK.dat", "STOCK.dat.v1"}));
+
+  struct stat kept, converted;
+  ASSERT_EQ(::stat((disk_name_ + ".dat.v1").c_str(), &kept), 0);
+  ASSERT_EQ(::stat((disk_name_ + ".dat").c_str(), &converted), 0);
+  EXPECT_NE(kept.st_ino, converted.st_ino);
+  fs::copy_file(disk_name_ + ".dat.v1", dir_ + "/KEPT.dat");
+  RecordFile copy(OldStock(dir_ + "/KEPT"));
+  ASSERT_EQ(copy.Open(), 0) << LastRuntimeError().file_error_message;
+  EXPECT_TRUE(copy.Check().problems.empty());
+  ASSERT_EQ(copy.Set(1), 0);
+  ASSERT_EQ(copy.Next(), 0);
+  EXPECT_EQ(Get(copy, "S:CODE"), "BOLT10");
+  EXPECT_EQ(Get(copy, "S:QTY"), "7");
+  ASSERT_EQ(copy.Next(), 0);
+  EXPECT_EQ(Get(copy, "S:CODE"), "NUT6");
+  EXPECT_EQ(copy.Next(), kErrNoRecord);
+}
+
+// In a read-only directory a sound file opens for reading only, and one
+// that needs an upgrade is refused and left as it was.
+TEST_F(UpgradeLibraryTest, InAReadOnlyDirectoryNothingIsWritten) {
+  Make(NewStock(dir_ + "/SOUND"), {{{"S:CODE", "A"}}});
+  Make(OldStock(disk_name_), {{{"S:CODE", "A"}}});
+  const std::string original = Bytes(disk_name_ + ".dat");
+  UpgradeFaults::RefuseWrites(dir_);
+  UpgradeLibrary library;
+  RecordDeclaration sound_declaration = NewStock(dir_ + "/SOUND");
+  sound_declaration.label = "TdSound";
+  RecordFile sound(sound_declaration);
+  RecordFile file(NewStock(disk_name_));
+  Register(library, file, 2);
+  library.UsingFileEx(sound, 2, 0, sound.Label(), "S");
+
+  EXPECT_EQ(library.FileOpen(sound, kOpenReadWriteDenyNone), kErrAccessDenied);
+  EXPECT_EQ(library.FileOpen(sound, kAccessRead | kShareDenyNone), 0);
+  EXPECT_EQ(library.FileOpen(file, kOpenReadWriteDenyNone), kErrAccessDenied);
+  const int read_only = library.FileOpen(file, kAccessRead | kShareDenyNone);
+  const std::string message = LastRuntimeError().file_error_message;
+  UpgradeFaults::Clear();
+  EXPECT_NE(read_only, 0);
+  EXPECT_NE(message.find("cannot make the work directory"), std::string::npos) << message;
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(Bytes(disk_name_ + ".dat"), original);
+  EXPECT_EQ(Names(dir_), (std::vector<std::string>{"SOUND.dat", "STOCK.dat"}));
 }
 
 TEST_F(UpgradeLibraryTest, TextFilesOpenAsTheirDriverOpensThem) {
