@@ -115,8 +115,9 @@ SignConversionResult SignConversion(CheckerFiles& files) {
   const platform::FieldDeclaration& units = Field(jobs, "V30:JOBUNITS");
   const platform::FieldDeclaration& job_cost = Field(jobs, "V30:JOBCOST");
   ReadAll(*job_manager, jobs, "V30:JobNumberKey", [&] {
-    if (platform::FieldNumber(units, jobs.Record()) < 0.0 && TurnNegative(jobs, job_cost)) {
-      jobs.Put();
+    // Only a change that was written is counted: a file opened read-only
+    // refuses every write.
+    if (platform::FieldNumber(units, jobs.Record()) < 0.0 && TurnNegative(jobs, job_cost) && jobs.Put() == 0) {
       ++result.job_costs;
     }
   });
@@ -124,14 +125,8 @@ SignConversionResult SignConversion(CheckerFiles& files) {
   const platform::FieldDeclaration& detail_cost = Field(details, "V301:JOBCOST");
   const platform::FieldDeclaration& quantity = Field(details, "V301:ITEMQTY");
   ReadAll(*detail_manager, details, "V301:JobNumberKey", [&] {
-    if (TurnNegative(details, detail_cost)) {
-      details.Put();
-      ++result.detail_costs;
-    }
-    if (TurnNegative(details, quantity)) {
-      details.Put();
-      ++result.detail_quantities;
-    }
+    if (TurnNegative(details, detail_cost) && details.Put() == 0) ++result.detail_costs;
+    if (TurnNegative(details, quantity) && details.Put() == 0) ++result.detail_quantities;
   });
 
   if (transaction.Active()) transaction.Commit();

@@ -43,7 +43,7 @@ bool VersionIsOlder(std::string_view data_version);
 // versions. Answers the data directory it gave the library.
 std::string RegisterFiles(platform::UpgradeLibrary& library, const std::string& current);
 
-// Records changed by the sign conversion.
+// Values the sign conversion changed and wrote back.
 struct SignConversionResult {
   std::int64_t job_costs = 0;         // TdV30 costs turned negative
   std::int64_t detail_costs = 0;      // TdV301 costs turned negative
