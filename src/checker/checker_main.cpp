@@ -2,6 +2,7 @@
 
 #include "checker/data_dictionary.h"
 #include "checker/file_managers.h"
+#include "framework/errors/error_log.h"
 #include "framework/errors/error_manager.h"
 #include "framework/files/file_opener.h"
 #include "framework/settings/ini_manager.h"
@@ -156,6 +157,9 @@ int ProgramEntry() {
     RegisterFiles(library, CurrentDirectoryText());
   }
 
+  // The error log is opened through the library like every other file.
+  StdErrorLog::SetFileOpen([&library](platform::TextFile& file, int mode) { return library.FileOpen(file, mode); });
+
   CheckReport report(library);
   library.SetProgress([&report](const platform::UpgradeProgress& progress) { report.Progress(progress); });
   SetPhysicalOpen([&report](platform::RecordFile& file, int mode) { return report.Open(file, mode); });
@@ -166,6 +170,7 @@ int ProgramEntry() {
   CheckerFiles::ReleaseThread();
   SetPhysicalOpen({});
   library.SetProgress({});
+  GlobalIniManager().FinishHook();
   GlobalIniManager().Finish();
   return 0;
 }

@@ -1,8 +1,33 @@
 #include "framework/errors/error_log.h"
 
+#include <mutex>
+
+#include "platform/file_system.h"
 #include "platform/runtime_error.h"
 
 namespace qm {
+namespace {
+
+constexpr int kLogOpenMode = 66;
+
+std::mutex file_open_mutex;
+StdErrorLog::FileOpen file_open;  // Protected by file_open_mutex
+
+}  // namespace
+
+void StdErrorLog::SetFileOpen(FileOpen open) {
+  std::lock_guard lock(file_open_mutex);
+  file_open = std::move(open);
+}
+
+int StdErrorLog::OpenFile() {
+  FileOpen open;
+  {
+    std::lock_guard lock(file_open_mutex);
+    open = file_open;
+  }
+  return open ? open(file_, kLogOpenMode) : file_.Open();
+}
 
 StdErrorLog::StdErrorLog(std::string path) : file_(std::move(path)) {}
 
@@ -11,12 +36,8 @@ StdErrorLog::~StdErrorLog() { Close(true); }
 ErrorLevel StdErrorLog::Open(bool force) {
   platform::CriticalSectionGuard guard(CRITSECT);
   if ((USAGE == 0 || force) && !file_.IsOpen()) {
-    int result = file_.Open();
-    if (result == platform::kErrFileNotFound) {
-      if (file_.Create() != platform::kErrNone) return LevelNotify;
-      result = file_.Open();
-    }
-    if (result != platform::kErrNone) return LevelNotify;
+    if (!platform::FileExists(file_.Path()) && file_.Create() != platform::kErrNone) return LevelNotify;
+    if (OpenFile() != platform::kErrNone) return LevelNotify;
   }
   ++USAGE;
   return LevelNone;

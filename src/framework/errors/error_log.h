@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "framework/errors/error_level.h"
@@ -45,7 +46,17 @@ class StdErrorLog : public ErrorLog {
 
   std::int32_t Usage() const;
 
+  // How every StdErrorLog of the process opens its file once it exists,
+  // for a program that opens every file through a library of its own
+  // (TdxConv: the upgrade library). It is given the file and the mode 66
+  // (read/write, deny none); an answer other than 0 makes Open fail with
+  // LevelNotify. Empty: the text driver's own open.
+  using FileOpen = std::function<int(platform::TextFile& file, int mode)>;
+  static void SetFileOpen(FileOpen open);
+
  private:
+  int OpenFile();
+
   mutable platform::CriticalSection CRITSECT;
   platform::TextFile file_;  // Protected by CRITSECT
   std::int32_t USAGE = 0;    // Protected by CRITSECT; open requests not yet closed

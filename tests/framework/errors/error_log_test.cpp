@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace qm {
 namespace {
@@ -94,6 +95,38 @@ TEST_F(StdErrorLogTest, FailedOpenDoesNotLeaveTheLogShutForGood) {
   EXPECT_EQ(log.Write("found"), LevelNone);
   EXPECT_EQ(log.Close(false), LevelNone);
   EXPECT_EQ(Contents(missing / "VLXError.Log"), "found\n");
+}
+
+// A program's own open of the log gets the file once it exists, with the
+// mode 66; its answer decides whether the log opens.
+TEST_F(StdErrorLogTest, TheProgramsOwnOpenOpensTheCreatedFile) {
+  const fs::path path = directory_ / "VLXError.Log";
+  const struct {
+    int answer;
+    ErrorLevel expected;
+  } cases[] = {{0, LevelNone}, {5, LevelNotify}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
+    fs::remove(path);
+    std::vector<int> modes;
+    bool existed = false;
+    StdErrorLog::SetFileOpen([&](platform::TextFile& file, int mode) {
+      modes.push_back(mode);
+      existed = fs::exists(file.Path());
+      return c.answer == 0 ? file.Open() : c.answer;
+    });
+    StdErrorLog log(path.string());
+    const ErrorLevel opened = log.Open(false);
+    const ErrorLevel written = log.Write("line");
+    log.Close(false);
+    StdErrorLog::SetFileOpen({});
+    EXPECT_EQ(opened, c.expected);
+    EXPECT_EQ(modes, std::vector<int>{66});
+    EXPECT_TRUE(existed);
+    EXPECT_EQ(log.Usage(), 0);
+    EXPECT_EQ(written, c.expected);
+    EXPECT_EQ(Contents(path), c.answer == 0 ? "line\n" : "");
+  }
 }
 
 TEST_F(StdErrorLogTest, PathThatIsADirectoryCannotBeOpened) {
