@@ -641,8 +641,7 @@ ErrorLevel BrowseManager::HandleEvent() {
       default: break;
     }
   } else if (control != 0) {
-    const int chosen = window->SelectedRow(ILC);
-    if (chosen >= 1 && chosen <= Rows()) CURRENTCHOICE = chosen;
+    TakeHighlight();
   }
   if (event == platform::kEventAccepted && control != 0) {
     std::uint8_t request = RequestNone;
@@ -678,8 +677,18 @@ ErrorLevel BrowseManager::HandleEvent() {
   return LevelNone;
 }
 
+void BrowseManager::TakeHighlight() {
+  const platform::Window* window = ListWindow();
+  if (!window || rows_changed_) return;
+  const int chosen = window->SelectedRow(ILC);
+  if (chosen < 1 || chosen > Rows() || chosen == CURRENTCHOICE) return;
+  CURRENTCHOICE = chosen;
+  UpdateBuffer();
+}
+
 void BrowseManager::Reset(int force) {
   if (torn_down_) return;
+  TakeHighlight();
   if (force || LOADPENDING || !LOADED) ResetQueue(LOADED ? 2 : 1);
 }
 
@@ -758,6 +767,7 @@ void BrowseManager::Update() {
 void BrowseManager::UpdateWindow() {
   platform::Window* window = ListWindow();
   if (!window || torn_down_) return;
+  TakeHighlight();
   const bool has_record = HasRecord();
   for (int control : {CHANGECONTROL, DELETECONTROL, PRINTCONTROL, VIEWCONTROL}) {
     if (control != 0 && window->HasControl(control)) window->SetControlEnabled(control, has_record);

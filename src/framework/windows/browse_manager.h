@@ -232,6 +232,11 @@ class BrowseManager : public ViewManager, public WindowComponent {
   void Fetch(bool forward, int count);
   int FindRow(const std::string& position) const;
   void ShowList();
+  // Makes the row the list highlights current when the user moved the
+  // highlight since the browse last showed its rows. The window manager
+  // resets the window on a new selection before the browse sees the event;
+  // without this the reset would put the highlight back on the old row.
+  void TakeHighlight();
   void Accept(int control);
   void PostNewSelection(int key_code);
   // A typed character moves to the first row whose leading key field

@@ -429,6 +429,26 @@ TEST_F(BrowseTest, NewSelectionPutsTheRowIntoTheFileBuffer) {
   EXPECT_EQ(BufferField(kNumberField), "4");
 }
 
+// The window manager resets the window on a new selection before the
+// browse sees it: the browse must take the user's row, not redraw its own.
+TEST_F(BrowseTest, ARowChosenInTheWindowStaysChosenThroughTheWindowManager) {
+  MakeItems(6);
+  for (const bool loaded : {true, false}) {
+    SCOPED_TRACE(loaded ? "loaded" : "a page at a time");
+    OpenBrowse(loaded, 4);
+    ASSERT_TRUE(presenter_.SelectRow(*window_, kList, 3));
+    window_->Post({-1, 0, 0});
+    for (window_->NextEvent(); window_->CurrentEvent() != -1; window_->NextEvent()) {
+      procedure_->HandleEvent();
+    }
+    EXPECT_EQ(window_->SelectedRow(kList), 3) << "the highlight stays where the user put it";
+    EXPECT_EQ(browse_->CurrentChoice(), 3);
+    EXPECT_EQ(BufferField(kNameField), "A03");
+    browse_->Teardown();
+    browse_ = std::make_unique<BrowseManager>();
+  }
+}
+
 TEST_F(BrowseTest, TheThumbFollowsALoadedListAndDraggingItMovesTheRow) {
   MakeItems(10);
   OpenBrowse(true, 4);
