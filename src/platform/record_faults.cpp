@@ -1,5 +1,8 @@
 #include "platform/record_faults.h"
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -23,7 +26,58 @@ int Change(const std::string& path, const std::string& sql) {
   return connection.Execute(sql) == SQLITE_OK ? 0 : 90;
 }
 
+// A VFS over the default one that dies at the chosen commit moment. Data
+// files get a copy of their methods whose xSync kills after syncing.
+sqlite3_vfs* real_vfs = nullptr;
+sqlite3_vfs killing_vfs;
+RecordFaults::CommitMoment kill_moment;
+std::map<const sqlite3_io_methods*, sqlite3_io_methods> killing_methods;  // by the real ones
+std::map<const sqlite3_io_methods*, const sqlite3_io_methods*> real_methods;  // by the killing ones
+
+int KillingSync(sqlite3_file* file, int flags) {
+  const int result = real_methods.at(file->pMethods)->xSync(file, flags);
+  ::kill(::getpid(), SIGKILL);
+  return result;
+}
+
+int KillingOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* out_flags) {
+  const int result = real_vfs->xOpen(real_vfs, name, file, flags, out_flags);
+  if (result == SQLITE_OK && file->pMethods && (flags & SQLITE_OPEN_MAIN_DB) &&
+      kill_moment == RecordFaults::CommitMoment::kAfterFirstDataFileSync) {
+    const sqlite3_io_methods* real = file->pMethods;
+    auto [entry, added] = killing_methods.try_emplace(real, *real);
+    if (added) {
+      entry->second.xSync = KillingSync;
+      real_methods[&entry->second] = real;
+    }
+    file->pMethods = &entry->second;
+  }
+  return result;
+}
+
+int KillingDelete(sqlite3_vfs*, const char* name, int sync_directory) {
+  const int result = real_vfs->xDelete(real_vfs, name, sync_directory);
+  const std::string_view deleted(name);
+  if (kill_moment == RecordFaults::CommitMoment::kAfterFirstJournalDelete &&
+      (deleted.ends_with("-journal") || deleted.find("-mj") != std::string_view::npos)) {
+    ::kill(::getpid(), SIGKILL);
+  }
+  return result;
+}
+
 }  // namespace
+
+void RecordFaults::KillAt(CommitMoment moment) {
+  kill_moment = moment;
+  if (real_vfs) return;
+  real_vfs = sqlite3_vfs_find(nullptr);
+  killing_vfs = *real_vfs;
+  killing_vfs.zName = "qm-killing";
+  killing_vfs.pNext = nullptr;
+  killing_vfs.xOpen = KillingOpen;
+  killing_vfs.xDelete = KillingDelete;
+  sqlite3_vfs_register(&killing_vfs, 1);
+}
 
 void RecordFaults::FailOpens(const std::string& path, int code) {
   std::lock_guard lock(faults_mutex);

@@ -25,6 +25,16 @@ class RecordFaults {
   // cannot be changed.
   static int DropIndex(const std::string& path, int key_number);
   static int ScrambleKeyValues(const std::string& path, int key_number);
+
+  // Moments of a commit at which the process can be made to die.
+  enum class CommitMoment {
+    kAfterFirstDataFileSync,  // one data file of a commit is written, the others not yet
+    kAfterFirstJournalDelete, // a (super-)journal is gone: a commit has become durable
+  };
+  // From now on the process kills itself with SIGKILL at `moment`, as a
+  // power cut would stop it. Affects connections opened afterwards; meant
+  // for a forked child that is about to commit.
+  static void KillAt(CommitMoment moment);
 };
 
 }  // namespace qm::platform

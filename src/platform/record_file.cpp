@@ -6,18 +6,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <limits>
 #include <map>
 #include <set>
-#include <thread>
 
 #include "platform/record_faults.h"
 #include "platform/record_fields.h"
 #include "platform/record_key_codec.h"
+#include "platform/record_transaction.h"
 #include "platform/runtime_error.h"
 #include "platform/sqlite_connection.h"
 
@@ -154,29 +153,6 @@ void KeyFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
   const std::string value = RecordKeyCodec::Encode(
       *declaration, declaration->keys[static_cast<std::size_t>(key_number - 1)], record.data());
   sqlite3_result_blob64(context, value.data(), value.size(), SQLITE_TRANSIENT);
-}
-
-// How long a connection waits for another station's lock. SQLite's own
-// time-out sleeps longer and longer, so a busy writer can starve behind
-// others that keep taking the lock; short regular sleeps keep the waiters
-// fair.
-struct BusyWait {
-  int timeout_ms = 0;
-  std::chrono::steady_clock::time_point started;
-};
-
-int WaitWhileBusy(void* context, int attempts) {
-  auto* wait = static_cast<BusyWait*>(context);
-  const auto now = std::chrono::steady_clock::now();
-  if (attempts == 0) wait->started = now;
-  if (now - wait->started >= std::chrono::milliseconds(wait->timeout_ms)) return 0;
-  std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  return 1;
-}
-
-void SetBusyWait(sqlite3* db, BusyWait* wait, int timeout_ms) {
-  wait->timeout_ms = timeout_ms;
-  sqlite3_busy_handler(db, WaitWhileBusy, wait);
 }
 
 int RuntimeCodeOf(int sqlite_code) {
@@ -345,7 +321,6 @@ enum StatementKind {
 }  // namespace
 
 struct RecordFile::Impl {
-  BusyWait busy_wait;
   SqliteConnection connection;
   // Statements go before the connection is closed (Close clears them).
   std::map<std::pair<int, int>, SqliteStatement> scans;
@@ -364,6 +339,12 @@ struct RecordFile::Impl {
   std::map<int, SavedState> states;
   int next_state = 1;
   std::set<std::int64_t> holds;
+  // Inside a transaction over several files, reads and writes go through
+  // the transaction's connection, where this file's table is `table`.
+  sqlite3* shared = nullptr;
+  std::string table = "records";
+
+  sqlite3* Db() const { return shared ? shared : connection.Handle(); }
 
   void DropStatements() {
     scans.clear();
@@ -379,9 +360,9 @@ struct RecordFile::Impl {
     auto found = scans.find({key_number, kind});
     if (found != scans.end()) return found->second;
     const std::string columns = key_number == 0
-                                    ? "SELECT id, version, data, x'' FROM records "
+                                    ? "SELECT id, version, data, x'' FROM " + table + " "
                                     : "SELECT id, version, data, " + KeyColumn(key_number) +
-                                          " FROM records ";
+                                          " FROM " + table + " ";
     const std::string key = key_number == 0 ? "" : KeyColumn(key_number);
     std::string sql;
     if (key_number == 0) {
@@ -412,7 +393,7 @@ struct RecordFile::Impl {
           break;
       }
     }
-    return scans.emplace(std::make_pair(key_number, kind), SqliteStatement(connection.Handle(), sql))
+    return scans.emplace(std::make_pair(key_number, kind), SqliteStatement(Db(), sql))
         .first->second;
   }
 };
@@ -456,7 +437,7 @@ int RecordFile::Succeed() {
 
 int RecordFile::FailSqlite(int sqlite_code, const std::string& context) {
   std::string message = context;
-  if (impl_->connection.IsOpen()) message += ": " + impl_->connection.ErrorMessage();
+  if (impl_->connection.IsOpen()) message += ": " + std::string(sqlite3_errmsg(impl_->Db()));
   else message += ": " + std::string(sqlite3_errstr(sqlite_code));
   return Fail(RuntimeCodeOf(sqlite_code), message, sqlite_code);
 }
@@ -580,7 +561,7 @@ int RecordFile::Open(int mode) {
     code = kErrDriverError;
     message = sqlite3_errstr(result);
   } else {
-    SetBusyWait(connection.Handle(), &impl_->busy_wait, recover_seconds_ * 1000);
+    connection.SetBusyWait(recover_seconds_ * 1000);
     RecordDeclaration stored;
     if (LoadDeclaration(connection, &stored) != 0) {
       code = kErrDriverError;
@@ -621,10 +602,15 @@ int RecordFile::Close() {
   Notify(RecordOperation::kClose);
   int result = 0;
   if (streaming_) result = Flush();
+  // A file closed inside a transaction over several files leaves its writes
+  // to that transaction, which keeps or undoes them with the others.
   if (in_transaction_) {
-    impl_->connection.Execute("ROLLBACK;");
+    if (impl_->shared) LeaveSharedTransaction();
+    else impl_->connection.Execute("ROLLBACK;");
     in_transaction_ = false;
   }
+  if (transaction_) transaction_->Forget(this);
+  transaction_ = nullptr;
   ReleaseHolds();
   impl_->DropStatements();
   impl_->connection.Close();
@@ -647,7 +633,7 @@ int RecordFile::Send(const std::string& command) {
       return Fail(kErrNotSupported, "Recover needs a number of seconds");
     }
     recover_seconds_ = static_cast<int>(seconds);
-    if (IsOpen()) impl_->busy_wait.timeout_ms = recover_seconds_ * 1000;
+    if (IsOpen()) impl_->connection.SetBusyWait(recover_seconds_ * 1000);
     return Succeed();
   }
   if (SameName(name, "QUICKSCAN") && (SameName(value, "on") || SameName(value, "off"))) {
@@ -773,8 +759,8 @@ int RecordFile::Get(int key_number) {
   if (impl.by_key.empty()) impl.by_key.resize(static_cast<std::size_t>(KeyCount()));
   SqliteStatement& statement = impl.by_key[static_cast<std::size_t>(key_number - 1)];
   if (!statement.Ok()) {
-    statement = SqliteStatement(impl.connection.Handle(),
-                                "SELECT id, version, data FROM records WHERE " +
+    statement = SqliteStatement(impl.Db(),
+                                "SELECT id, version, data FROM " + impl.table + " WHERE " +
                                     KeyColumn(key_number) + " = ?1 ORDER BY id LIMIT 1");
     if (!statement.Ok()) return Finish(RecordOperation::kGet, FailSqlite(statement.PrepareResult(), "reading"));
   }
@@ -792,6 +778,37 @@ int RecordFile::Get(int key_number) {
     result = FailRead(step, "reading");
   }
   statement.Reset();
+  return Finish(RecordOperation::kGet, result);
+}
+
+int RecordFile::HighestTextNumber(int key_number) {
+  if (!IsOpen()) return Fail(kErrNoRecord, "file not open");
+  if (key_number < 1 || key_number > KeyCount()) return Fail(kErrNotSupported, "no such key");
+  if (!Notify(RecordOperation::kGet)) return Fail(kErrDriverError, "Operation stopped");
+  Impl& impl = *impl_;
+  const std::string column = KeyColumn(key_number);
+  // The index alone finds the row; only that one record is read.
+  SqliteStatement statement(impl.Db(), "SELECT id, version, data FROM " + impl.table + " WHERE id = (SELECT id FROM " +
+                                           impl.table + " WHERE " + column + " >= ?1 AND " + column +
+                                           " < ?2 ORDER BY length(" + column + ") DESC, " + column +
+                                           " DESC LIMIT 1)");
+  if (!statement.Ok()) return Finish(RecordOperation::kGet, FailSqlite(statement.PrepareResult(), "reading"));
+  std::string low;
+  std::string high;
+  RecordKeyCodec::DigitLedRange(declaration_, declaration_.keys[static_cast<std::size_t>(key_number - 1)],
+                                record_.data(), &low, &high);
+  statement.Bind(1, std::string_view(low));
+  statement.Bind(2, std::string_view(high));
+  const int step = statement.Step();
+  int result;
+  if (step == SQLITE_ROW) {
+    TakeRow(statement.Integer(0), statement.Integer(1), statement.BlobView(2), std::string());
+    result = Succeed();
+  } else if (step == SQLITE_DONE) {
+    result = Fail(kErrNoRecord, "no numbered record");
+  } else {
+    result = FailRead(step, "reading");
+  }
   return Finish(RecordOperation::kGet, result);
 }
 
@@ -813,8 +830,7 @@ int RecordFile::Reget(const std::string& position) {
   if (!Notify(RecordOperation::kReget)) return Fail(kErrDriverError, "Operation stopped");
   Impl& impl = *impl_;
   if (!impl.by_id.Ok()) {
-    impl.by_id = SqliteStatement(impl.connection.Handle(),
-                                 "SELECT id, version, data FROM records WHERE id = ?1");
+    impl.by_id = SqliteStatement(impl.Db(), "SELECT id, version, data FROM " + impl.table + " WHERE id = ?1");
     if (!impl.by_id.Ok()) return Finish(RecordOperation::kReget, FailSqlite(impl.by_id.PrepareResult(), "reading"));
   }
   impl.by_id.Bind(1, IdFromBytes(std::string_view(position).substr(position.size() - 8)));
@@ -882,13 +898,13 @@ int RecordFile::Add() {
   Impl& impl = *impl_;
   ForgetReadAhead();
   if (!impl.insert.Ok()) {
-    std::string sql = "INSERT INTO records(version, data";
+    std::string sql = "INSERT INTO " + impl.table + "(version, data";
     std::string values = ") VALUES(1, ?1";
     for (int key = 1; key <= KeyCount(); ++key) {
       sql += ", " + KeyColumn(key);
       values += ", ?" + std::to_string(key + 1);
     }
-    impl.insert = SqliteStatement(impl.connection.Handle(), sql + values + ")");
+    impl.insert = SqliteStatement(impl.Db(), sql + values + ")");
     if (!impl.insert.Ok()) return Finish(RecordOperation::kAdd, FailSqlite(impl.insert.PrepareResult(), "adding"));
   }
   const std::string_view data(reinterpret_cast<const char*>(record_.data()), record_.size());
@@ -902,7 +918,7 @@ int RecordFile::Add() {
   impl.insert.Reset();
   int result;
   if (step == SQLITE_DONE) {
-    const std::int64_t id = sqlite3_last_insert_rowid(impl.connection.Handle());
+    const std::int64_t id = sqlite3_last_insert_rowid(impl.Db());
     Row& current = impl.current;
     current.id = id;
     current.version = 1;
@@ -927,11 +943,11 @@ int RecordFile::Put() {
   if (const int failed = WriteBegin(); failed != 0) return Finish(RecordOperation::kPut, failed);
   ForgetReadAhead();
   if (!impl.update.Ok()) {
-    std::string sql = "UPDATE records SET version = version + 1, data = ?1";
+    std::string sql = "UPDATE " + impl.table + " SET version = version + 1, data = ?1";
     for (int key = 1; key <= KeyCount(); ++key) {
       sql += ", " + KeyColumn(key) + " = ?" + std::to_string(key + 3);
     }
-    impl.update = SqliteStatement(impl.connection.Handle(), sql + " WHERE id = ?2 AND version = ?3");
+    impl.update = SqliteStatement(impl.Db(), sql + " WHERE id = ?2 AND version = ?3");
     if (!impl.update.Ok()) return Finish(RecordOperation::kPut, FailSqlite(impl.update.PrepareResult(), "writing"));
   }
   const std::string_view data(reinterpret_cast<const char*>(record_.data()), record_.size());
@@ -948,7 +964,7 @@ int RecordFile::Put() {
   impl.pending_add = false;
   int result;
   if (step == SQLITE_DONE) {
-    if (sqlite3_changes(impl.connection.Handle()) == 0) {
+    if (sqlite3_changes(impl.Db()) == 0) {
       result = Fail(kErrRecordChanged, "changed or deleted by another station since it was read");
     } else {
       ++impl.current.version;
@@ -971,7 +987,7 @@ int RecordFile::Delete() {
   if (const int failed = WriteBegin(); failed != 0) return Finish(RecordOperation::kDelete, failed);
   ForgetReadAhead();
   if (!impl.remove.Ok()) {
-    impl.remove = SqliteStatement(impl.connection.Handle(), "DELETE FROM records WHERE id = ?1");
+    impl.remove = SqliteStatement(impl.Db(), "DELETE FROM " + impl.table + " WHERE id = ?1");
     if (!impl.remove.Ok()) return Finish(RecordOperation::kDelete, FailSqlite(impl.remove.PrepareResult(), "deleting"));
   }
   impl.remove.Bind(1, impl.current.id);
@@ -980,7 +996,7 @@ int RecordFile::Delete() {
   int result;
   if (step != SQLITE_DONE) {
     result = FailSqlite(step, "deleting");
-  } else if (sqlite3_changes(impl.connection.Handle()) == 0) {
+  } else if (sqlite3_changes(impl.Db()) == 0) {
     result = Fail(kErrRecordChanged, "deleted by another station");
   } else {
     impl.holds.erase(impl.current.id);
@@ -999,8 +1015,8 @@ bool RecordFile::Duplicate(int key_number) {
   if (impl.duplicate.empty()) impl.duplicate.resize(static_cast<std::size_t>(KeyCount()));
   SqliteStatement& statement = impl.duplicate[static_cast<std::size_t>(key_number - 1)];
   if (!statement.Ok()) {
-    statement = SqliteStatement(impl.connection.Handle(),
-                                "SELECT 1 FROM records WHERE " + KeyColumn(key_number) +
+    statement = SqliteStatement(impl.Db(),
+                                "SELECT 1 FROM " + impl.table + " WHERE " + KeyColumn(key_number) +
                                     " = ?1 AND id <> ?2 LIMIT 1");
     if (!statement.Ok()) return false;
   }
@@ -1036,7 +1052,6 @@ void RecordFile::ReleaseHolds() {
 int RecordFile::Build() {
   if (!Notify(RecordOperation::kBuild)) return Fail(kErrDriverError, "Operation stopped");
   const bool was_open = IsOpen();
-  BusyWait own_wait;
   SqliteConnection own;
   RecordShareLock own_lock;
   SqliteConnection* connection = &impl_->connection;
@@ -1055,7 +1070,7 @@ int RecordFile::Build() {
     if (own.Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX) != SQLITE_OK) {
       return Finish(RecordOperation::kBuild, Fail(kErrDriverError, "cannot open the file"));
     }
-    SetBusyWait(own.Handle(), &own_wait, recover_seconds_ * 1000);
+    own.SetBusyWait(recover_seconds_ * 1000);
     sqlite3_create_function(own.Handle(), "qm_key", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
                             &declaration_, KeyFunction, nullptr, nullptr);
     connection = &own;
@@ -1152,9 +1167,9 @@ void RecordFile::FreeState(int handle) { impl_->states.erase(handle); }
 
 std::int64_t RecordFile::Records() {
   if (!IsOpen()) return -1;
-  SqliteStatement count(impl_->connection.Handle(), "SELECT count(*) FROM records;");
+  SqliteStatement count(impl_->Db(), "SELECT count(*) FROM " + impl_->table + ";");
   if (!count.Ok() || count.Step() != SQLITE_ROW) {
-    FailSqlite(impl_->connection.ErrorCode(), "counting");
+    FailSqlite(sqlite3_extended_errcode(impl_->Db()), "counting");
     return -1;
   }
   Succeed();
@@ -1200,23 +1215,48 @@ RecordFileCheck RecordFile::Check() {
   return check;
 }
 
-int RecordFile::BeginTransaction(int timeout_seconds) {
+int RecordFile::PrepareTransaction() {
   if (const int refused = CheckWritable(); refused != 0) return refused;
   if (in_transaction_) return Fail(kErrAccessDenied, "already in a transaction");
   if (streaming_) {
     if (const int failed = Flush(); failed != 0) return failed;
   }
-  impl_->busy_wait.timeout_ms = timeout_seconds * 1000;
+  return 0;
+}
+
+int RecordFile::BeginTransaction(int timeout_seconds) {
+  if (const int refused = PrepareTransaction(); refused != 0) return refused;
+  impl_->connection.SetBusyWait(timeout_seconds * 1000);
   const int result = impl_->connection.Execute("BEGIN IMMEDIATE;");
-  impl_->busy_wait.timeout_ms = recover_seconds_ * 1000;
+  impl_->connection.SetBusyWait(recover_seconds_ * 1000);
   if (result != SQLITE_OK) return FailSqlite(result, "starting a transaction");
   in_transaction_ = true;
   ForgetReadAhead();
   return Succeed();
 }
 
+void RecordFile::JoinSharedTransaction(sqlite3* db, const std::string& schema) {
+  impl_->DropStatements();
+  impl_->shared = db;
+  impl_->table = schema + ".records";
+  in_transaction_ = true;
+  ForgetReadAhead();
+}
+
+void RecordFile::LeaveSharedTransaction() {
+  impl_->DropStatements();
+  impl_->shared = nullptr;
+  impl_->table = "records";
+}
+
 int RecordFile::CommitTransaction() {
+  transaction_ = nullptr;
   if (!in_transaction_) return Succeed();
+  if (impl_->shared) {
+    LeaveSharedTransaction();
+    in_transaction_ = false;
+    return Succeed();
+  }
   const int result = impl_->connection.Execute("COMMIT;");
   if (result != SQLITE_OK) return FailSqlite(result, "committing");
   in_transaction_ = false;
@@ -1224,12 +1264,17 @@ int RecordFile::CommitTransaction() {
 }
 
 int RecordFile::RollbackTransaction() {
+  transaction_ = nullptr;
   if (!in_transaction_) return Succeed();
   in_transaction_ = false;
   ForgetReadAhead();
-  const int result = impl_->connection.Execute("ROLLBACK;");
-  if (result != SQLITE_OK && !sqlite3_get_autocommit(impl_->connection.Handle())) {
-    return FailSqlite(result, "rolling back");
+  if (impl_->shared) {
+    LeaveSharedTransaction();
+  } else {
+    const int result = impl_->connection.Execute("ROLLBACK;");
+    if (result != SQLITE_OK && !sqlite3_get_autocommit(impl_->connection.Handle())) {
+      return FailSqlite(result, "rolling back");
+    }
   }
   // The current record's version must be the stored one again: a Put after
   // the rollback is a fresh change of that record, not a lost update. The

@@ -38,6 +38,8 @@
 #include "platform/record_declaration.h"
 #include "platform/record_share_lock.h"
 
+struct sqlite3;
+
 namespace qm::platform {
 
 // Operations as the file's observer hears of them.
@@ -141,6 +143,14 @@ class RecordFile {
   // value in the buffer: 35 when none. The reading order is not changed.
   int Get(int key_number);
 
+  // Reads the record with the highest number in the last component of key
+  // `key_number`, a text, among those whose other components equal the
+  // buffer's: numbers without leading zeros compare by length first, which
+  // the key's text order does not ("9" sorts after "10"). Only records
+  // whose text starts with a digit count: 33 when there is none. The
+  // reading order is not changed.
+  int HighestTextNumber(int key_number);
+
   // The current record's position in record order (key_number 0) or in a
   // key's order, as bytes; empty when there is no current record.
   std::string Position(int key_number = 0) const;
@@ -227,7 +237,12 @@ class RecordFile {
   int WriteBegin();
   int WriteEnd(int result);
   int CheckWritable();
+  int PrepareTransaction();
   int BeginTransaction(int timeout_seconds);
+  // Reads and writes go through a transaction's connection, where this
+  // file is the database `schema`, until the transaction ends.
+  void JoinSharedTransaction(sqlite3* db, const std::string& schema);
+  void LeaveSharedTransaction();
   int CommitTransaction();
   int RollbackTransaction();
   void ForgetReadAhead();
@@ -245,6 +260,7 @@ class RecordFile {
   bool streaming_ = false;
   int stream_writes_ = 0;
   bool in_transaction_ = false;
+  RecordTransaction* transaction_ = nullptr;
 };
 
 }  // namespace qm::platform

@@ -132,4 +132,14 @@ std::string RecordKeyCodec::Encode(const RecordDeclaration& declaration, const K
   return value;
 }
 
+void RecordKeyCodec::DigitLedRange(const RecordDeclaration& declaration, const KeyDeclaration& key,
+                                   const std::uint8_t* record, std::string* low, std::string* high) {
+  KeyDeclaration leading = key;
+  if (!leading.components.empty()) leading.components.pop_back();
+  *low = Encode(declaration, leading, record);
+  *high = *low;
+  AppendCharacter(*low, '0');
+  AppendCharacter(*high, '9' + 1);
+}
+
 }  // namespace qm::platform

@@ -20,6 +20,12 @@ class RecordKeyCodec {
   // The value of `key` for the record in `record` (record_size bytes).
   static std::string Encode(const RecordDeclaration& declaration, const KeyDeclaration& key,
                             const std::uint8_t* record);
+
+  // The values [*low, *high) of `key` whose components before the last
+  // equal those of `record` and whose last component, a text, starts with
+  // a digit.
+  static void DigitLedRange(const RecordDeclaration& declaration, const KeyDeclaration& key,
+                            const std::uint8_t* record, std::string* low, std::string* high);
 };
 
 }  // namespace qm::platform

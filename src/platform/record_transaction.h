@@ -2,12 +2,16 @@
 // ROLLBACK): every write to the named files between Begin and the end is
 // kept or undone together.
 //
-// Each file commits on its own connection, in the order the files were
-// named. A commit that fails part-way (a full disk on the second file) rolls
-// back the files not yet committed and answers the failure; the files
-// committed before it keep their changes, which the error message names.
+// A transaction over one file runs on that file's own connection. Over
+// several, the files are attached to one connection of the transaction, so
+// that SQLite's super-journal commits them as one: a crash at any moment of
+// the commit (SIGKILL, power cut) leaves every file changed or none. While
+// it runs, the files read and write through that connection and see the
+// transaction's own changes. SQLite attaches at most ten files to a
+// connection besides its first; a transaction over more is refused with 5.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,17 +21,19 @@ namespace qm::platform {
 
 class RecordTransaction {
  public:
-  RecordTransaction() = default;
+  RecordTransaction();
   ~RecordTransaction();  // rolls back a transaction still running
   RecordTransaction(const RecordTransaction&) = delete;
   RecordTransaction& operator=(const RecordTransaction&) = delete;
 
   // Starts the transaction over `files` (each open for writing, none in
-  // another transaction; a stream is flushed first). Waits up to
-  // `timeout_seconds` for another station's write lock: 5 when it is not
-  // given up by then. On failure no file is left in the transaction.
+  // another transaction; a stream is flushed first). The same data file may
+  // be named through several RecordFiles. Waits up to `timeout_seconds`
+  // for another station's write lock: 5 when it is not given up by then.
+  // On failure no file is left in the transaction.
   int Begin(const std::vector<RecordFile*>& files, int timeout_seconds);
 
+  // Keeps every write of every file, or (on failure) none of them.
   int Commit();
   // Undoes every write since Begin in every file.
   int Rollback();
@@ -35,7 +41,17 @@ class RecordTransaction {
   bool Active() const { return !files_.empty(); }
 
  private:
+  friend class RecordFile;
+  struct Shared;
+
+  int BeginShared(int timeout_seconds);
+  int EndShared(bool commit);
+  // A file closed while the transaction runs; over one file its writes are
+  // undone, over several they stay with the others'.
+  void Forget(RecordFile* file);
+
   std::vector<RecordFile*> files_;
+  std::unique_ptr<Shared> shared_;
 };
 
 }  // namespace qm::platform

@@ -1,5 +1,6 @@
 #include "platform/sqlite_connection.h"
 
+#include <thread>
 #include <utility>
 
 namespace qm::platform {
@@ -89,6 +90,20 @@ void SqliteConnection::Close() {
 int SqliteConnection::Execute(std::string_view sql) {
   const std::string text(sql);
   return sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr);
+}
+
+int SqliteConnection::WaitWhileBusy(void* context, int attempts) {
+  auto* wait = static_cast<BusyWait*>(context);
+  const auto now = std::chrono::steady_clock::now();
+  if (attempts == 0) wait->started = now;
+  if (now - wait->started >= std::chrono::milliseconds(wait->timeout_ms)) return 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return 1;
+}
+
+void SqliteConnection::SetBusyWait(int timeout_ms) {
+  busy_wait_.timeout_ms = timeout_ms;
+  if (db_) sqlite3_busy_handler(db_, WaitWhileBusy, &busy_wait_);
 }
 
 int SqliteConnection::ErrorCode() const { return db_ ? sqlite3_extended_errcode(db_) : SQLITE_CANTOPEN; }

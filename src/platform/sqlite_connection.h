@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -60,11 +61,24 @@ class SqliteConnection {
   // Runs one or more statements without results.
   int Execute(std::string_view sql);
 
+  // How long a statement waits for another station's lock before it
+  // answers SQLITE_BUSY. SQLite's own time-out sleeps longer and longer, so
+  // a busy writer can starve behind others that keep taking the lock; short
+  // regular sleeps keep the waiters fair. Call after Open.
+  void SetBusyWait(int timeout_ms);
+
   int ErrorCode() const;  // extended code of the last failure
   std::string ErrorMessage() const;
 
  private:
+  struct BusyWait {
+    int timeout_ms = 0;
+    std::chrono::steady_clock::time_point started;
+  };
+  static int WaitWhileBusy(void* context, int attempts);
+
   sqlite3* db_ = nullptr;
+  BusyWait busy_wait_;
 };
 
 }  // namespace qm::platform

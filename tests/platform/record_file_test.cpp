@@ -570,6 +570,82 @@ TEST_F(RecordFileTest, ATransactionThatCannotGetAWriteLockStartsNowhere) {
   EXPECT_EQ(other->Records(), 1);
 }
 
+TEST_F(RecordFileTest, ATransactionKilledDuringItsCommitChangesEveryFileOrNone) {
+  for (const RecordFaults::CommitMoment moment : {RecordFaults::CommitMoment::kAfterFirstDataFileSync,
+                                                   RecordFaults::CommitMoment::kAfterFirstJournalDelete}) {
+    SCOPED_TRACE(static_cast<int>(moment));
+    for (const char* name : {"JOBS", "DETAILS"}) {
+      std::filesystem::remove(DiskName(name) + ".dat");
+      auto file = OpenFile(name);
+      ASSERT_EQ(AddJob(*file, 1, "V", 1), 0);
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      RecordFaults::KillAt(moment);
+      RecordFile jobs(JobsDeclaration(DiskName("JOBS")));
+      RecordFile details(JobsDeclaration(DiskName("DETAILS")));
+      RecordTransaction transaction;
+      if (jobs.Open() != 0 || details.Open() != 0 || transaction.Begin({&jobs, &details}, 1) != 0) ::_exit(1);
+      for (int number = 2; number < 50; ++number) {
+        if (AddJob(jobs, number, "V", number) != 0 || AddJob(details, number, "V", number) != 0) ::_exit(1);
+      }
+      transaction.Commit();
+      ::_exit(2);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the child did not reach the commit: " << WEXITSTATUS(status);
+
+    std::vector<std::int64_t> records;
+    for (const char* name : {"JOBS", "DETAILS"}) {
+      auto file = NewFile(name);
+      ASSERT_EQ(file->Open(), 0) << LastRuntimeError().file_error_message;
+      const RecordFileCheck check = file->Check();
+      EXPECT_TRUE(check.problems.empty()) << check.problems.front();
+      records.push_back(check.records);
+    }
+    EXPECT_EQ(records[0], records[1]) << "one file kept the transaction, the other lost it";
+    EXPECT_TRUE(records[0] == 1 || records[0] == 49) << records[0];
+  }
+}
+
+TEST_F(RecordFileTest, AFileOfATransactionOverSeveralSeesItsOwnChangesAndCommitsWithTheOthers) {
+  auto jobs = OpenFile("JOBS");
+  auto details = OpenFile("DETAILS");
+  auto same_jobs = NewFile("JOBS");
+  ASSERT_EQ(same_jobs->Open(), 0);
+  ASSERT_EQ(AddJob(*jobs, 1, "V", 1), 0);
+  RecordTransaction transaction;
+  ASSERT_EQ(transaction.Begin({jobs.get(), details.get(), same_jobs.get()}, 1), 0);
+  ASSERT_EQ(AddJob(*jobs, 2, "V", 2), 0);
+  SetField(*same_jobs, "JOB:JOBNUMBER", "2");
+  ASSERT_EQ(same_jobs->Get(kNumberKey), 0) << "both opens of one file are in the same transaction";
+  SetField(*same_jobs, "JOB:NOTE", "changed");
+  ASSERT_EQ(same_jobs->Put(), 0);
+  SetField(*jobs, "JOB:JOBNUMBER", "2");
+  ASSERT_EQ(jobs->Get(kNumberKey), 0);
+  EXPECT_EQ(Field(*jobs, "JOB:NOTE"), "changed");
+  ASSERT_EQ(AddJob(*details, 7, "V", 7), 0);
+  // A file that goes away leaves its writes to the transaction.
+  details.reset();
+  ASSERT_EQ(jobs->Set(kNumberKey), 0);
+  EXPECT_EQ(Read(*jobs), (std::vector<int>{1, 2}));
+
+  auto outsider = NewFile("JOBS");
+  ASSERT_EQ(outsider->Open(), 0);
+  EXPECT_EQ(outsider->Records(), 1) << "nothing is visible before the commit";
+  ASSERT_EQ(transaction.Commit(), 0) << LastRuntimeError().file_error_message;
+  EXPECT_FALSE(jobs->InTransaction());
+  EXPECT_EQ(outsider->Records(), 2);
+  auto other = NewFile("DETAILS");
+  ASSERT_EQ(other->Open(), 0);
+  EXPECT_EQ(other->Records(), 1);
+  SetField(*jobs, "JOB:JOBNUMBER", "1");
+  ASSERT_EQ(jobs->Get(kNumberKey), 0);
+  EXPECT_EQ(jobs->Put(), 0) << "the file writes on its own connection again";
+}
+
 TEST_F(RecordFileTest, AStreamKilledMidwayKeepsEveryCommittedBatchAndNoPartOfTheRest) {
   auto maker = OpenFile();
   maker->Close();

@@ -612,6 +612,13 @@ bool FileManager::NextNumber(const KeyEntry& key, std::int64_t* number) {
     return true;
   }
   *number = FieldInteger(field, record) + 1;
+  // In a text's order "9" comes after "10": the highest number is looked
+  // for by length as well.
+  if (field.encoding == platform::FieldEncoding::kText || field.encoding == platform::FieldEncoding::kCString) {
+    code = FILE->HighestTextNumber(key.KEY);
+    if (code == 0) *number = std::max(*number, FieldInteger(field, record) + 1);
+    else if (code != platform::kErrNoRecord) return false;
+  }
   return true;
 }
 

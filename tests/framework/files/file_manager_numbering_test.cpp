@@ -73,6 +73,29 @@ TEST_F(FileManagerNumberingTest, ATwoComponentKeyNumbersWithinTheGroupOfItsLeadi
   lines.Shutdown();
 }
 
+TEST_F(FileManagerNumberingTest, ATextNumberGoesOnPastNineThoughNineSortsAfterTen) {
+  platform::RecordDeclaration declaration;
+  declaration.label = "TdVehicles";
+  declaration.disk_name = "VEHICLES";
+  declaration.prefix = "V01";
+  const int number = declaration.AddField("V01:VEHNUMBER", platform::FieldEncoding::kText, 6);
+  const int name = declaration.AddField("V01:NAME", platform::FieldEncoding::kText, 10);
+  declaration.keys.push_back({"V01:VehNumberKey", {number}, true, false, true, true});
+  declaration.keys.push_back({"V01:NameKey", {name}, false, true});
+  RecordFile file(declaration);
+  TestFileManager vehicles(file, errors_, "TdVehicles");
+  vehicles.Setup();
+  vehicles.Open();
+  for (int expected = 1; expected <= 12; ++expected) {
+    file.Clear();
+    Set(file, "V01:NAME", "Van");
+    ASSERT_EQ(vehicles.Insert(), LevelNone) << expected;
+    EXPECT_EQ(Get(file, "V01:VEHNUMBER"), std::to_string(expected));
+  }
+  EXPECT_TRUE(presenter_.Messages().empty());
+  vehicles.Shutdown();
+}
+
 TEST_F(FileManagerNumberingTest, TwoThreadsInsertingAtOnceNeverGetTheSameNumber) {
   AddJobs({});
   constexpr int kPerThread = 40;
