@@ -7,6 +7,7 @@ namespace qm::platform {
 inline constexpr int kEventAccepted = 1;
 inline constexpr int kEventNewSelection = 2;
 inline constexpr int kEventAlertKey = 15;
+inline constexpr int kEventListScrollDrag = 20;  // the user drags a list's thumb
 inline constexpr int kEventRejected = 26;
 inline constexpr int kEventSelected = 257;
 inline constexpr int kEventCloseWindow = 513;
@@ -40,6 +41,15 @@ inline constexpr int kPropNoRefresh = 31898;
 inline constexpr int kPropTip = 31904;
 inline constexpr int kPropMenuIconBlock = 31764;
 inline constexpr int kPropAlertKey = 32006;
+
+// Properties of a list control that the presenter reports.
+inline constexpr int kPropListItems = 31886;     // rows the control shows whole
+inline constexpr int kPropListThumb = 31902;     // thumb position, 0 to 100
+inline constexpr int kPropListMouseRow = 32464;  // the row under the mouse, 0 for none
+
+// Key codes the presenter delivers as alert keys of a list.
+inline constexpr int kKeyMouseRight = 130;
+inline constexpr int kKeyApps = 93;  // the menu key
 
 // Control type codes (what kPropType reads).
 inline constexpr int kTypeEntry = 1;

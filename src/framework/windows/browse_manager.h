@@ -19,6 +19,7 @@
 #include "framework/windows/browse_toolbar_target.h"
 #include "framework/windows/popup_manager.h"
 #include "framework/windows/window_component.h"
+#include "platform/events.h"
 
 namespace qm {
 
@@ -35,23 +36,23 @@ inline constexpr int kEventListPageDown = 6;
 inline constexpr int kEventListScrollTop = 7;
 inline constexpr int kEventListScrollBottom = 8;
 inline constexpr int kEventListLocate = 9;
-inline constexpr int kEventListScrollDrag = 20;
+using platform::kEventListScrollDrag;
 
 // Key codes a browse answers.
 inline constexpr int kKeyMouseLeft2 = 5;    // double click
-inline constexpr int kKeyMouseRight = 130;
-inline constexpr int kKeyApps = 93;         // the menu key
+using platform::kKeyMouseRight;
+using platform::kKeyApps;
 inline constexpr int kKeyInsert = 45;
 inline constexpr int kKeyDelete = 46;
 inline constexpr int kKeyCtrlEnter = 525;
 inline constexpr int kKeyShiftEnter = 269;
 
 // Properties of a list control.
-inline constexpr int kPropListItems = 31886;     // rows the control shows
+using platform::kPropListItems;
 inline constexpr int kPropListSelected = 31887;
 inline constexpr int kPropListVScroll = 31883;
-inline constexpr int kPropListThumb = 31902;     // 0 to 100
-inline constexpr int kPropListMouseRow = 32464;  // the row under the mouse
+using platform::kPropListThumb;
+using platform::kPropListMouseRow;
 inline constexpr int kPropListMouseZone = 32470;
 inline constexpr int kPropDefault = 31838;
 

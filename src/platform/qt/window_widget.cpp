@@ -2,16 +2,19 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -22,6 +25,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 
 #include "platform/qt/control_rows.h"
 #include "platform/presenter.h"
@@ -360,6 +364,19 @@ QTreeWidget* WindowWidget::MakeList(const ControlDef& control) {
   connect(list, &QTreeWidget::itemActivated, this, [this, number] {
     window_->Post({kEventAccepted, number, 0});
   });
+  // The program keeps its own thumb for a list it fills a page at a time:
+  // a drag reports where the thumb is, 0 to 100, and the program moves.
+  connect(list->verticalScrollBar(), &QScrollBar::sliderMoved, this, [this, list, number](int value) {
+    const QScrollBar* bar = list->verticalScrollBar();
+    const int span = bar->maximum() - bar->minimum();
+    const long thumb = span > 0 ? std::lround(100.0 * (value - bar->minimum()) / span) : 50;
+    window_->SetProperty(kPropListThumb, thumb, number);
+    window_->Post({kEventListScrollDrag, number, 0});
+  });
+  list->setProperty("qm_list", number);
+  list->viewport()->setProperty("qm_list", number);
+  list->installEventFilter(this);
+  list->viewport()->installEventFilter(this);
   if (auto found = list_formats_.find(number); found != list_formats_.end() && !found->second.group_header.empty()) {
     // The group's header stands above its columns.
     auto* frame = new QWidget;
@@ -530,6 +547,7 @@ void WindowWidget::SyncList(QTreeWidget& list, const ControlDef& control) {
       if (list.columnWidth(column) < needed) list.setColumnWidth(column, needed);
     }
   }
+  ReportRowsShown(list, number);
   const int selected = window_->SelectedRow(number);
   QTreeWidgetItem* current = selected >= 1 ? list.topLevelItem(selected - 1) : nullptr;
   if (list.currentItem() != current) {
@@ -585,6 +603,55 @@ void WindowWidget::ShowWhenReady() {
     if (window_->WaitingForEvent() || show_waited_ms_ >= kShowAtLatestMs || !window_->IsOpen()) ShowNow();
   });
   show_timer_->start(kShowPollMs);
+}
+
+void WindowWidget::ReportRowsShown(const QTreeWidget& list, int control) {
+  int row_height = list.topLevelItemCount() > 0 ? list.visualItemRect(list.topLevelItem(0)).height() : 0;
+  if (row_height <= 0) row_height = list.fontMetrics().height() + 2;
+  const int rows = std::max(list.viewport()->height() / row_height, 1);
+  if (window_->PropertyNumber(kPropListItems, control) != rows) {
+    window_->SetProperty(kPropListItems, long{rows}, control);
+  }
+}
+
+void WindowWidget::PostListKey(int control, int key_code) {
+  const std::vector<int> alerts = window_->AlertKeys(control);
+  if (std::find(alerts.begin(), alerts.end(), key_code) != alerts.end()) {
+    window_->Post({kEventAlertKey, control, key_code});
+  }
+}
+
+bool WindowWidget::eventFilter(QObject* watched, QEvent* event) {
+  const QVariant list_number = watched->property("qm_list");
+  if (!list_number.isValid()) return QMainWindow::eventFilter(watched, event);
+  const int number = list_number.toInt();
+  auto* list = qobject_cast<QTreeWidget*>(Control(number));
+  if (!list) return QMainWindow::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::Resize:
+      if (watched == list->viewport()) ReportRowsShown(*list, number);
+      break;
+    case QEvent::ContextMenu: {
+      const auto* menu = static_cast<QContextMenuEvent*>(event);
+      if (menu->reason() == QContextMenuEvent::Mouse && watched == list->viewport()) {
+        QTreeWidgetItem* item = list->itemAt(menu->pos());
+        const long row = item ? list->indexOfTopLevelItem(item) + 1 : 0;
+        window_->SetProperty(kPropListMouseRow, row, number);
+        PostListKey(number, kKeyMouseRight);
+      } else {
+        PostListKey(number, kKeyApps);
+      }
+      return true;
+    }
+    case QEvent::KeyPress:
+      if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Menu) {
+        PostListKey(number, kKeyApps);
+        return true;
+      }
+      break;
+    default: break;
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void WindowWidget::ShowNow() {

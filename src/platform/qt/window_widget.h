@@ -63,6 +63,8 @@ class WindowWidget : public QMainWindow {
   void moveEvent(QMoveEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
+  // Lists: the rows they show, right clicks, the menu key.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildMenus();
@@ -74,6 +76,10 @@ class WindowWidget : public QMainWindow {
   void SyncControl(const ControlDef& control);
   void SyncList(QTreeWidget& list, const ControlDef& control);
   void SyncFont(QWidget& widget, int control);
+  // Writes how many rows the list shows whole, when that changed.
+  void ReportRowsShown(const QTreeWidget& list, int control);
+  // Posts an alert key on the list when the program registered it.
+  void PostListKey(int control, int key_code);
   void ShowNow();
   void ReportGeometry();
 

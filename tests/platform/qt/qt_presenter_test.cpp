@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QImageReader>
@@ -22,6 +23,8 @@
 #include <functional>
 #include <thread>
 
+#include "framework/windows/browse_manager.h"
+#include "framework/windows/window_manager.h"
 #include "platform/qt/window_widget.h"
 #include "platform/threads.h"
 #include "platform/window.h"
@@ -286,6 +289,60 @@ TEST_F(QtPresenterTest, ChoosingARowSelectsItThenPostsNewSelection) {
       return list->currentItem() == list->topLevelItem(0);
     }));
     EXPECT_EQ(TakeEvent(*window).event, kNoEvent);
+  });
+}
+
+TEST_F(QtPresenterTest, ListReportsTheRowsItShowsAndTheRowRightClicked) {
+  RunProgram([&] {
+    auto window = OpenShown(RestoreWindow());
+    std::vector<std::vector<std::string>> rows;
+    for (int i = 1; i <= 40; ++i) rows.push_back({std::to_string(i), "TDX" + std::to_string(i) + ".ZIP"});
+    window->SetListRows(1, rows);
+    ASSERT_TRUE(WaitFor([&] { return ControlOf<QTreeWidget>(*window, 1)->topLevelItemCount() == 40; }));
+    int whole_rows = 0;
+    OnGui([&] {
+      auto* list = ControlOf<QTreeWidget>(*window, 1);
+      const int row_height = list->visualItemRect(list->topLevelItem(0)).height();
+      list->setFixedHeight(list->height() - list->viewport()->height() + row_height * 7 + row_height / 2);
+    });
+    ASSERT_TRUE(WaitFor([&] {
+      auto* list = ControlOf<QTreeWidget>(*window, 1);
+      whole_rows = 0;
+      for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QRect row = list->visualItemRect(list->topLevelItem(i));
+        if (row.top() >= 0 && row.bottom() < list->viewport()->height()) ++whole_rows;
+      }
+      return whole_rows == 7 && window->PropertyNumber(kPropListItems, 1) == 7;
+    })) << "shows " << whole_rows << " rows, reports " << window->PropertyNumber(kPropListItems, 1);
+
+    window->SetAlertKey(1, 249, kKeyMouseRight);
+    OnGui([&] {
+      auto* list = ControlOf<QTreeWidget>(*window, 1);
+      const QPoint inside = list->visualItemRect(list->topLevelItem(2)).center();
+      QContextMenuEvent click(QContextMenuEvent::Mouse, inside, list->viewport()->mapToGlobal(inside));
+      QApplication::sendEvent(list->viewport(), &click);
+    });
+    EXPECT_EQ(window->PropertyNumber(kPropListMouseRow, 1), 3);
+    window->Post({kNoEvent, 0, 0});
+    ASSERT_TRUE(window->NextEvent());
+    EXPECT_EQ(window->CurrentEvent(), kEventAlertKey);
+    EXPECT_EQ(KeyCode(), kKeyMouseRight);
+    TakeEvent(*window);
+
+    // A browse pages by the rows the list reports.
+    WindowManager procedure;
+    procedure.MYWINDOW = window;
+    BrowseManager browse;
+    browse.WINDOW = &procedure;
+    browse.ILC = 1;
+    browse.FILELOADED = 1;
+    browse.LOADED = 1;
+    browse.ROWS.resize(40);
+    browse.CURRENTCHOICE = 1;
+    browse.ScrollEvent(kEventListPageDown);
+    EXPECT_EQ(browse.CurrentChoice(), 8);
+    EXPECT_EQ(window->SelectedRow(1), 8);
+    procedure.MYWINDOW.reset();
   });
 }
 
