@@ -14,6 +14,7 @@
 #include "platform/pictures.h"
 #include "platform/presenter.h"
 #include "platform/record_fields.h"
+#include "platform/runtime_error.h"
 #include "platform/window.h"
 
 namespace qm {
@@ -138,6 +139,13 @@ int ViewManager::ValidateRecord() {
   return 0;
 }
 
+int ViewManager::Reget(const std::string& position) {
+  if (!VIEW) return platform::kErrNoRecord;
+  if (VIEW->RefetchQuiet(position) == LevelNone) return platform::kErrNone;
+  const int code = platform::LastRuntimeError().code;
+  return code != platform::kErrNone ? code : platform::kErrNoRecord;
+}
+
 std::string ViewManager::Position() const {
   return VIEW && VIEW->FILE ? VIEW->FILE->Position(MainKey()) : std::string{};
 }
@@ -220,6 +228,20 @@ int BrowseManager::PageRows() const {
 const BrowseRow* BrowseManager::CurrentRow() const {
   if (CURRENTCHOICE < 1 || CURRENTCHOICE > Rows()) return nullptr;
   return &ROWS[static_cast<std::size_t>(CURRENTCHOICE - 1)];
+}
+
+// A driver that cannot read by position is read from the row's position
+// on instead, keeping the view's own reading position. The record found
+// there must be the row's: another one means the row's record is gone.
+bool BrowseManager::RereadRow(const BrowseRow& row) {
+  const int code = Reget(row.POSITION);
+  if (code == platform::kErrNone) return true;
+  if (code != platform::kErrNotSupported || !VIEW || !VIEW->FILE) return false;
+  std::uint16_t state = VIEW->SaveState();
+  const bool read = ResetToPosition(row.POSITION) == LevelNone && Next() == LevelNone &&
+                    Position() == row.POSITION;
+  VIEW->RestoreState(state, false);
+  return read;
 }
 
 BrowseRow BrowseManager::RowFromBuffer() const {
@@ -670,8 +692,7 @@ ErrorLevel BrowseManager::HandleEvent() {
     VIEW->RestoreSnapshot(BUFFER, true);
     if (selected) {
       const BrowseRow* row = CurrentRow();
-      if (SELECTWHOLERECORD && row) VIEW->RefetchQuiet(row->POSITION);
-      else UpdateBuffer();
+      if (!SELECTWHOLERECORD || !row || !RereadRow(*row)) UpdateBuffer();
     }
   }
   return LevelNone;
@@ -756,7 +777,7 @@ std::string BrowseManager::AddMirror(int control, const std::string& text) {
 void BrowseManager::Update() {
   const BrowseRow* row = CurrentRow();
   if (!row || !VIEW) return;
-  if (VIEW->RefetchQuiet(row->POSITION) != LevelNone) {
+  if (!RereadRow(*row)) {
     NEEDREFRESH = 1;
     return;
   }

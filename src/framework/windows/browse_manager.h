@@ -100,6 +100,9 @@ class ViewManager {
   ErrorLevel Previous();
   // 0 take, 1 stop (the rest of the order is out of range), 2 skip.
   virtual int ValidateRecord();
+  // Reads the record at `position` into the buffer: 0, or the runtime's
+  // error code (80 from a driver that cannot read by position).
+  virtual int Reget(const std::string& position);
   // The current record's position in the current order.
   std::string Position() const;
 
@@ -228,6 +231,8 @@ class BrowseManager : public ViewManager, public WindowComponent {
   // Rows the control shows, at least 1.
   int PageRows() const;
   BrowseRow RowFromBuffer() const;
+  // Reads the row's record into the file's buffer; false when it is gone.
+  bool RereadRow(const BrowseRow& row);
   // Reads up to `count` rows in a direction, adding them at that end of the
   // list and dropping rows from the other end beyond LASTITEMS.
   void Fetch(bool forward, int count);

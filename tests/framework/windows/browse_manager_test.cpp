@@ -513,6 +513,57 @@ TEST_F(BrowseTest, UpdateRereadsTheRowAndAGoneRecordRefillsTheList) {
   EXPECT_EQ(ShownNames(), (std::vector<std::string>{"Changed", "A03", "A04"}));
 }
 
+// A driver that cannot re-read a record by its position.
+class NoRegetBrowse : public BrowseManager {
+ public:
+  int Reget(const std::string&) override {
+    SetRuntimeError(kErrNotSupported);
+    return kErrNotSupported;
+  }
+};
+
+TEST_F(BrowseTest, WithoutRereadByPositionTheRowIsReadFromItsPositionOn) {
+  struct Case {
+    const char* name;
+    bool delete_first;
+    std::uint8_t refresh;  // NEEDREFRESH after Update
+    const char* buffer;    // the name in the file buffer after Update
+  };
+  for (const Case& c : {Case{"changed", false, 0, "Changed"}, Case{"gone", true, 1, "A02"}}) {
+    SCOPED_TRACE(c.name);
+    MakeItems(3);
+    browse_ = std::make_unique<NoRegetBrowse>();
+    OpenBrowse(true, 4);
+    {
+      RecordFile other(ItemsDeclaration());
+      ASSERT_EQ(other.Open(), 0);
+      other.Set();
+      ASSERT_EQ(other.Next(), 0);
+      if (c.delete_first) {
+        ASSERT_EQ(other.Delete(), 0);
+      } else {
+        SetField(other, kNameField, "Changed");
+        ASSERT_EQ(other.Put(), 0);
+      }
+    }
+    procedure_->Update();
+    EXPECT_EQ(browse_->NEEDREFRESH, c.refresh) << "a different record is not taken for the row";
+    if (!c.refresh) {
+      EXPECT_EQ(BufferField(kNameField), c.buffer);
+      browse_->UpdateWindow();
+      EXPECT_EQ(CurrentName(), "Changed");
+    }
+    browse_->Teardown();
+    relations_.reset();
+    manager_.reset();
+    file_.reset();
+    fs::current_path(previous_directory_);
+    fs::remove_all(directory_);
+    fs::create_directories(directory_);
+    fs::current_path(directory_);
+  }
+}
+
 TEST_F(BrowseTest, AnUpdateProcedureRunsOnTheRowAndAgainOnTheRowItMovesTo) {
   MakeItems(4);
   OpenBrowse(true, 4);
