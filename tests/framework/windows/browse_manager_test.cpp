@@ -14,6 +14,7 @@
 #include "framework/errors/error_manager.h"
 #include "framework/files/file_manager.h"
 #include "framework/files/relation_manager.h"
+#include "framework/windows/toolbar_manager.h"
 #include "framework/windows/window_manager.h"
 #include "platform/headless_presenter.h"
 #include "platform/record_fields.h"
@@ -81,7 +82,9 @@ WindowDef BrowseWindow() {
                      {kChangeButton, ControlKind::kButton, "&Change"},
                      {kDeleteButton, ControlKind::kButton, "&Delete"},
                      {kViewButton, ControlKind::kButton, "&View"},
-                     {kSelectButton, ControlKind::kButton, "&Select"}};
+                     {kSelectButton, ControlKind::kButton, "&Select"},
+                     {kToolbarChange, ControlKind::kToolButton, "Change"},
+                     {kToolbarPageDown, ControlKind::kToolButton, "Page down"}};
   return window;
 }
 
@@ -446,6 +449,37 @@ TEST_F(BrowseTest, ARowChosenInTheWindowStaysChosenThroughTheWindowManager) {
     EXPECT_EQ(BufferField(kNameField), "A03");
     browse_->Teardown();
     browse_ = std::make_unique<BrowseManager>();
+  }
+}
+
+TEST_F(BrowseTest, TheToolbarDrivesTheBrowseAndItsRecordButtonsFollowTheList) {
+  for (const int items : {0, 10}) {
+    SCOPED_TRACE(items);
+    MakeItems(items);
+    OpenBrowse(true, 4);
+    ToolbarManager toolbar;
+    procedure_->AddItem(toolbar);
+    browse_->AttachToolbar(toolbar);
+    toolbar.SetTarget(kList);
+    procedure_->Reset(0);
+    EXPECT_EQ(window_->ControlEnabled(kToolbarChange), items > 0)
+        << "the change tool button stands for a change button that needs a record";
+    if (items > 0) {
+      ASSERT_TRUE(presenter_.Press(*window_, kToolbarPageDown));
+      for (int round = 0; round < 2; ++round) {  // the press, then the scroll it posts
+        window_->Post({-1, 0, 0});
+        for (window_->NextEvent(); window_->CurrentEvent() != -1; window_->NextEvent()) {
+          procedure_->HandleEvent();
+        }
+      }
+      EXPECT_EQ(browse_->CurrentChoice(), 5);
+      EXPECT_EQ(BufferField(kNameField), "A05");
+    }
+    browse_->Teardown();
+    procedure_->TOOLBAR = nullptr;
+    browse_ = std::make_unique<BrowseManager>();
+    file_.reset();
+    fs::remove(directory_ / "ITEMS");
   }
 }
 
