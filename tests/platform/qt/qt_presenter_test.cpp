@@ -323,11 +323,17 @@ TEST_F(QtPresenterTest, ListReportsTheRowsItShowsAndTheRowRightClicked) {
       QApplication::sendEvent(list->viewport(), &click);
     });
     EXPECT_EQ(window->PropertyNumber(kPropListMouseRow, 1), 3);
+    // The list may take the focus, and with it a current row, at any moment
+    // after it is shown; that new selection may be queued before the key.
     window->Post({kNoEvent, 0, 0});
-    ASSERT_TRUE(window->NextEvent());
-    EXPECT_EQ(window->CurrentEvent(), kEventAlertKey);
-    EXPECT_EQ(KeyCode(), kKeyMouseRight);
-    TakeEvent(*window);
+    bool alerted = false;
+    while (window->NextEvent() && window->CurrentEvent() != kNoEvent) {
+      if (window->CurrentEvent() == kEventAlertKey) {
+        alerted = true;
+        EXPECT_EQ(KeyCode(), kKeyMouseRight);
+      }
+    }
+    EXPECT_TRUE(alerted);
 
     // A browse pages by the rows the list reports.
     WindowManager procedure;
