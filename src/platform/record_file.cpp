@@ -767,18 +767,22 @@ int RecordFile::Get(int key_number) {
   const std::string value = RecordKeyCodec::Encode(
       declaration_, declaration_.keys[static_cast<std::size_t>(key_number - 1)], record_.data());
   statement.Bind(1, std::string_view(value));
+  return Finish(RecordOperation::kGet, ReadOne(statement, kErrBadRecord, "no record with this key value"));
+}
+
+int RecordFile::ReadOne(SqliteStatement& statement, int missing_code, const char* missing_message) {
   const int step = statement.Step();
   int result;
   if (step == SQLITE_ROW) {
     TakeRow(statement.Integer(0), statement.Integer(1), statement.BlobView(2), std::string());
     result = Succeed();
   } else if (step == SQLITE_DONE) {
-    result = Fail(kErrBadRecord, "no record with this key value");
+    result = Fail(missing_code, missing_message);
   } else {
     result = FailRead(step, "reading");
   }
   statement.Reset();
-  return Finish(RecordOperation::kGet, result);
+  return result;
 }
 
 int RecordFile::HighestTextNumber(int key_number) {
@@ -799,17 +803,7 @@ int RecordFile::HighestTextNumber(int key_number) {
                                 record_.data(), &low, &high);
   statement.Bind(1, std::string_view(low));
   statement.Bind(2, std::string_view(high));
-  const int step = statement.Step();
-  int result;
-  if (step == SQLITE_ROW) {
-    TakeRow(statement.Integer(0), statement.Integer(1), statement.BlobView(2), std::string());
-    result = Succeed();
-  } else if (step == SQLITE_DONE) {
-    result = Fail(kErrNoRecord, "no numbered record");
-  } else {
-    result = FailRead(step, "reading");
-  }
-  return Finish(RecordOperation::kGet, result);
+  return Finish(RecordOperation::kGet, ReadOne(statement, kErrNoRecord, "no numbered record"));
 }
 
 std::string RecordFile::Position(int key_number) const {
@@ -834,18 +828,7 @@ int RecordFile::Reget(const std::string& position) {
     if (!impl.by_id.Ok()) return Finish(RecordOperation::kReget, FailSqlite(impl.by_id.PrepareResult(), "reading"));
   }
   impl.by_id.Bind(1, IdFromBytes(std::string_view(position).substr(position.size() - 8)));
-  const int step = impl.by_id.Step();
-  int result;
-  if (step == SQLITE_ROW) {
-    TakeRow(impl.by_id.Integer(0), impl.by_id.Integer(1), impl.by_id.BlobView(2), std::string());
-    result = Succeed();
-  } else if (step == SQLITE_DONE) {
-    result = Fail(kErrBadRecord, "the record is gone");
-  } else {
-    result = FailRead(step, "reading");
-  }
-  impl.by_id.Reset();
-  return Finish(RecordOperation::kReget, result);
+  return Finish(RecordOperation::kReget, ReadOne(impl.by_id, kErrBadRecord, "the record is gone"));
 }
 
 int RecordFile::Reset(int key_number, const std::string& position) {

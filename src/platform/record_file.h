@@ -76,6 +76,7 @@ struct RecordFileCheck {
 };
 
 class RecordTransaction;
+class SqliteStatement;
 
 class RecordFile {
  public:
@@ -232,6 +233,9 @@ class RecordFile {
   int FailRead(int sqlite_code, const std::string& context);
   bool Notify(RecordOperation operation);
   int Finish(RecordOperation operation, int result);
+  // Steps a statement that selects id, version and data of one record and
+  // makes that record current: `missing_code` when it selects none.
+  int ReadOne(SqliteStatement& statement, int missing_code, const char* missing_message);
   int Step(bool forward);
   int Fill(bool forward);
   int WriteBegin();

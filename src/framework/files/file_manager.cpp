@@ -492,8 +492,7 @@ ErrorLevel FileManager::InsertRecord(bool report) {
     // Opened read-only (after "Access Denied"): numbering again and again
     // cannot mend that, so the user is told at once.
     platform::SetRuntimeError(platform::kErrAccessDenied, FILE->Path(), "0", "file opened read-only");
-    NoteError(kMsgInsertError);
-    return report ? ReportError() : LevelNotify;
+    return WriteFailed(kMsgInsertError, report);
   }
   FILE->SetReadAhead(0);
   int code;
@@ -525,8 +524,7 @@ ErrorLevel FileManager::InsertRecord(bool report) {
     ReportErrorText(kMsgDuplicateKey, description);
     return LevelNotify;
   }
-  NoteError(kMsgInsertError);
-  return report ? ReportError() : LevelNotify;
+  return WriteFailed(kMsgInsertError, report);
 }
 
 ErrorLevel FileManager::Insert() { return InsertRecord(true); }
@@ -547,7 +545,11 @@ ErrorLevel FileManager::UpdateRecord(bool report) {
     FILE->Reget(position);
     return LevelNotify;
   }
-  NoteError(kMsgUpdateError);
+  return WriteFailed(kMsgUpdateError, report);
+}
+
+ErrorLevel FileManager::WriteFailed(std::uint16_t id, bool report) {
+  NoteError(id);
   return report ? ReportError() : LevelNotify;
 }
 

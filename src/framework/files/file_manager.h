@@ -292,6 +292,8 @@ class FileManager : public platform::RecordFileObserver {
   ErrorLevel Step(bool forward, bool report);
   ErrorLevel InsertRecord(bool report);
   ErrorLevel UpdateRecord(bool report);
+  // The end of a failed write: message `id` noted, and reported when asked.
+  ErrorLevel WriteFailed(std::uint16_t id, bool report);
   ErrorLevel Number(bool report);
   // The description of a key for messages.
   std::string KeyDescription(const KeyEntry& key) const;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <set>
 #include <utility>
 
@@ -559,7 +560,9 @@ ErrorLevel RelationManager::DeleteWithIntegrity(bool confirm) {
   return level == LevelCancel ? LevelCancel : LevelNotify;
 }
 
-ErrorLevel RelationManager::ApplyUpdate(int key, BufferedPairs& pairs, std::uint8_t mode) {
+ErrorLevel RelationManager::WalkRelated(int key, BufferedPairs& pairs, const std::function<void()>& prepare,
+                                        const std::function<bool()>& matches,
+                                        const std::function<ErrorLevel(bool* stop)>& act) {
   if (!ME) return LevelFatal;
   if (const ErrorLevel usable = ME->EnsureOpen(kUsageReturns); usable != LevelNone) {
     RollBackChange();
@@ -567,74 +570,69 @@ ErrorLevel RelationManager::ApplyUpdate(int key, BufferedPairs& pairs, std::uint
   }
   std::uint16_t state = ME->SaveState();
   ME->FILE->Clear();
-  pairs.AssignBufferToRight();
+  prepare();
   ErrorLevel result = StartRelatedScan(key, pairs.Count());
   while (result == LevelNone) {
     bool done = false;
     result = NextRelated(&done);
     if (result != LevelNone || done) break;
-    if (!pairs.EqualRightBuffer()) {
+    if (!matches()) {
       if (key != 0) break;
       continue;
     }
-    SaveLinkValues();
-    if (mode == ModeRestrict) {
-      ME->NoteError(kMsgUpdateRestricted);
-      RollBackChange();
-      ME->ReportError();
-      pairs.AssignBufferToLeft();
-      result = LevelNotify;
-      break;
-    }
-    if (mode == ModeClear) {
-      pairs.ClearRight();
-    } else if (mode == ModeCascade) {
-      pairs.AssignLeftToRight();
-    } else {
-      break;
-    }
-    result = WriteWithIntegrity();
+    bool stop = false;
+    result = act(&stop);
+    if (stop) break;
   }
   ME->RestoreState(state, true);
   return result;
 }
 
+ErrorLevel RelationManager::ApplyUpdate(int key, BufferedPairs& pairs, std::uint8_t mode) {
+  return WalkRelated(
+      key, pairs, [&] { pairs.AssignBufferToRight(); }, [&] { return pairs.EqualRightBuffer(); },
+      [&](bool* stop) {
+        SaveLinkValues();
+        if (mode == ModeRestrict) {
+          ME->NoteError(kMsgUpdateRestricted);
+          RollBackChange();
+          ME->ReportError();
+          pairs.AssignBufferToLeft();
+          *stop = true;
+          return LevelNotify;
+        }
+        if (mode == ModeClear) {
+          pairs.ClearRight();
+        } else if (mode == ModeCascade) {
+          pairs.AssignLeftToRight();
+        } else {
+          *stop = true;
+          return LevelNone;
+        }
+        return WriteWithIntegrity();
+      });
+}
+
 ErrorLevel RelationManager::ApplyDelete(int key, BufferedPairs& pairs, std::uint8_t mode, bool confirm) {
-  if (!ME) return LevelFatal;
-  if (const ErrorLevel usable = ME->EnsureOpen(kUsageReturns); usable != LevelNone) {
-    RollBackChange();
-    return usable;
-  }
-  std::uint16_t state = ME->SaveState();
-  ME->FILE->Clear();
-  pairs.AssignLeftToRight();
-  ErrorLevel result = StartRelatedScan(key, pairs.Count());
-  while (result == LevelNone) {
-    bool done = false;
-    result = NextRelated(&done);
-    if (result != LevelNone || done) break;
-    if (!pairs.EqualLeftRight()) {
-      if (key != 0) break;
-      continue;
-    }
-    if (ME->SkipOnDelete()) continue;
-    if (mode == ModeRestrict) {
-      ME->NoteError(kMsgDeleteRestricted);
-      RollBackChange();
-      ME->ReportError();
-      result = LevelNotify;
-    } else if (mode == ModeClear) {
-      SaveLinkValues();
-      pairs.ClearRight();
-      result = WriteWithIntegrity();
-    } else if (mode == ModeCascade) {
-      result = DeleteWithIntegrity(confirm);
-    } else {
-      break;
-    }
-  }
-  ME->RestoreState(state, true);
-  return result;
+  return WalkRelated(
+      key, pairs, [&] { pairs.AssignLeftToRight(); }, [&] { return pairs.EqualLeftRight(); },
+      [&](bool* stop) {
+        if (ME->SkipOnDelete()) return LevelNone;
+        if (mode == ModeRestrict) {
+          ME->NoteError(kMsgDeleteRestricted);
+          RollBackChange();
+          ME->ReportError();
+          return LevelNotify;
+        }
+        if (mode == ModeClear) {
+          SaveLinkValues();
+          pairs.ClearRight();
+          return WriteWithIntegrity();
+        }
+        if (mode == ModeCascade) return DeleteWithIntegrity(confirm);
+        *stop = true;
+        return LevelNone;
+      });
 }
 
 }  // namespace qm

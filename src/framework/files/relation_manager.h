@@ -28,6 +28,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -172,6 +173,11 @@ class RelationManager {
   // so that the next write is not taken for another station's change; the
   // record buffer stays as it is.
   void ReadBackAfterRollback(const std::string& position);
+  // The walk of ApplyUpdate and ApplyDelete: `prepare` sets the linking
+  // values, then every record of the scan that `matches` gets `act` until
+  // it answers other than 0 or sets `*stop`. ME's state is restored after.
+  ErrorLevel WalkRelated(int key, BufferedPairs& pairs, const std::function<void()>& prepare,
+                         const std::function<bool()>& matches, const std::function<ErrorLevel(bool* stop)>& act);
 
  private:
   bool registered_ = false;
