@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string_view>
 
@@ -546,7 +547,10 @@ void BrowseManager::Locate(int key_code) {
   const auto& declaration = file.Declaration();
   const int field_number = declaration.keys[static_cast<std::size_t>(key - 1)].components.front();
   const auto& field = declaration.fields[static_cast<std::size_t>(field_number - 1)];
-  if (!platform::IsText(field.encoding)) return;
+  // A number is located by value: a typed digit finds the first value at
+  // or above it, where comparing text would put 10 before 5.
+  const bool numeric = platform::IsNumeric(field.encoding);
+  if (numeric ? !std::isdigit(key_code) : !platform::IsText(field.encoding)) return;
   const std::string wanted(1, static_cast<char>(key_code));
   if (FILELOADED) {
     std::size_t column = FIELDS.size();
@@ -556,9 +560,12 @@ void BrowseManager::Locate(int key_code) {
     if (column == FIELDS.size()) return;
     CURRENTCHOICE = Rows();
     const char typed = static_cast<char>(std::toupper(key_code));
+    auto at_or_after = [&](const std::string& value) {
+      if (numeric) return std::strtod(value.c_str(), nullptr) >= key_code - '0';
+      return !value.empty() && std::toupper(static_cast<unsigned char>(value.front())) >= typed;
+    };
     for (std::size_t i = 0; i < ROWS.size(); ++i) {
-      const std::string& value = ROWS[i].VALUES[column];
-      if (!value.empty() && std::toupper(static_cast<unsigned char>(value.front())) >= typed) {
+      if (at_or_after(ROWS[i].VALUES[column])) {
         CURRENTCHOICE = static_cast<int>(i) + 1;
         break;
       }

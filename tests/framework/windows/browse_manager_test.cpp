@@ -38,6 +38,7 @@ constexpr int kSelectButton = 6;
 constexpr int kNumberField = 1;
 constexpr int kNameField = 2;
 constexpr int kNameKey = 1;
+constexpr int kNumberKey = 2;
 
 RecordDeclaration ItemsDeclaration() {
   RecordDeclaration declaration;
@@ -517,6 +518,37 @@ TEST_F(BrowseTest, ATypedCharacterLocatesByTheLeadingKeyField) {
     EXPECT_EQ(CurrentName(), "Plum") << "past the last: the end of the list";
     browse_->Teardown();
     browse_ = std::make_unique<BrowseManager>();
+  }
+}
+
+TEST_F(BrowseTest, ATypedDigitLocatesANumberKeyByValue) {
+  RecordFile file(ItemsDeclaration());
+  ASSERT_EQ(file.Create(), 0);
+  ASSERT_EQ(file.Open(), 0);
+  for (const int number : {20, 1, 10, 2}) {
+    file.Clear();
+    SetField(file, kNumberField, std::to_string(number));
+    SetField(file, kNameField, "N" + std::to_string(number));
+    ASSERT_EQ(file.Add(), 0);
+  }
+  file.Close();
+  struct Case {
+    int key;
+    const char* found;
+  };
+  // "10" and "20" sort after "5" as text but after 5 as numbers.
+  const Case cases[] = {{'5', "N10"}, {'2', "N2"}, {'1', "N1"}, {'A', "N1"}};
+  for (const bool loaded : {true, false}) {
+    SCOPED_TRACE(loaded ? "loaded" : "a page at a time");
+    for (const Case& c : cases) {
+      SCOPED_TRACE(static_cast<char>(c.key));
+      OpenBrowse(loaded, 3, kNumberKey);
+      Send(kEventAlertKey, c.key);
+      EXPECT_EQ(CurrentName(), c.found);
+      EXPECT_EQ(BufferField(kNameField), c.found);
+      browse_->Teardown();
+      browse_ = std::make_unique<BrowseManager>();
+    }
   }
 }
 
