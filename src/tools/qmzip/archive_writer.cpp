@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/record_snapshot.h"
 #include "tools/qmzip/archive_path.h"
 #include "tools/qmzip/entry_name.h"
 #include "tools/qmzip/name_mask.h"
@@ -21,6 +22,7 @@ namespace {
 
 struct PackedFile {
   std::string name;
+  std::string source;  // what is read: the file itself, or a snapshot of a record file
   uint64_t size;
   time_t mtime;
   mode_t mode;
@@ -67,7 +69,7 @@ std::variant<std::vector<PackedFile>, Failure> FindFiles(const std::vector<std::
       failure = Failure{ExitCode::UnsafeEntry, "'" + name + "' cannot be stored: it " + *reason};
       break;
     }
-    files.push_back(PackedFile{name, static_cast<uint64_t>(info.st_size), info.st_mtime, info.st_mode});
+    files.push_back(PackedFile{name, name, static_cast<uint64_t>(info.st_size), info.st_mtime, info.st_mode});
   }
   closedir(listing);
   if (failure) return *failure;
@@ -221,6 +223,30 @@ Outcome CopyEntry(zip_t* archive, zip_t* old_archive, zip_uint64_t index, const 
   return std::nullopt;
 }
 
+// Replaces each record file among `files` by a snapshot of its committed
+// state, so that a program writing it meanwhile cannot tear what is packed and
+// a journal beside it is not needed. The snapshots live in `snapshots` and go
+// with it. The header of each file is read before any SQLite connection to it
+// is opened and never while one is held.
+Outcome TakeRecordSnapshots(std::vector<PackedFile>& files, std::vector<TempFile>& snapshots) {
+  for (PackedFile& file : files) {
+    if (!platform::IsRecordFile(file.name)) continue;
+    auto created = TempFile::CreateBeside(file.name);
+    if (auto* failure = std::get_if<Failure>(&created)) return *failure;
+    snapshots.push_back(std::move(std::get<TempFile>(created)));
+    TempFile& snapshot = snapshots.back();
+    snapshot.CloseDescriptor();
+    const platform::RecordSnapshotResult taken = platform::SnapshotRecordFile(file.name, snapshot.path());
+    if (taken.code != 0) return Failure{ExitCode::ReadWriteError, "cannot read '" + file.name + "': " + taken.reason};
+    struct stat info;
+    if (stat(snapshot.path().c_str(), &info) != 0)
+      return Failure{ExitCode::ReadWriteError, "cannot read '" + file.name + "': " + SystemReason(errno)};
+    file.source = snapshot.path();
+    file.size = static_cast<uint64_t>(info.st_size);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 Outcome ArchiveWriter::Add(const std::string& archive_path, const std::vector<std::string>& masks) {
@@ -235,6 +261,8 @@ Outcome ArchiveWriter::Add(const std::string& archive_path, const std::vector<st
   if (auto* failure = std::get_if<Failure>(&found)) return *failure;
   std::vector<PackedFile> files = std::move(std::get<std::vector<PackedFile>>(found));
   if (files.empty()) return Failure{ExitCode::NothingMatched, "no file matches the masks for '" + archive_path + "'"};
+  std::vector<TempFile> snapshots;
+  if (Outcome failure = TakeRecordSnapshots(files, snapshots)) return failure;
 
   ZipHandle old_archive;
   if (archive_exists) {
@@ -287,7 +315,7 @@ Outcome ArchiveWriter::Add(const std::string& archive_path, const std::vector<st
   ParallelDeflater deflater(
       [&files] {
         std::vector<DeflateInput> inputs;
-        for (const PackedFile& file : files) inputs.push_back(DeflateInput{file.name, file.size});
+        for (const PackedFile& file : files) inputs.push_back(DeflateInput{file.source, file.size});
         return inputs;
       }(),
       threads_, progress_);
