@@ -20,6 +20,7 @@
 #include "checker/checker_main.h"
 #include "checker/data_dictionary.h"
 #include "framework/windows/application.h"
+#include "platform/record_faults.h"
 #include "platform/record_fields.h"
 #include "platform/record_file.h"
 #include "platform/record_transaction.h"
@@ -209,6 +210,48 @@ TEST_F(TdxConvDamageTest, AnUpgradeKilledPartWayIsCompletedByTheNextRunWithEvery
     }
     EXPECT_EQ(number, kJobs);
   }
+}
+
+// Killed when the rebuilt keys are on disk but not yet committed (the
+// journal still beside the file): the records come back exactly as they
+// were, and the next run rebuilds the keys again and finishes the check.
+TEST_F(TdxConvDamageTest, AKeyRebuildKilledBeforeItsCommitIsDoneAgainByTheNextRun) {
+  constexpr int kJobs = 2500;
+  std::ofstream(dir_ / "Qmoor.Ini") << "[SPECS]\nVersion=2.1e\n";
+  MakeJobs(Declared(DictionaryFile::TdV30, dir_), kJobs);
+  ASSERT_EQ(Run(ShowReport()), 0) << transcript_;
+  ASSERT_EQ(qm::platform::RecordFaults::ScrambleKeyValues((dir_ / "TDV30.dat").string(), 2), 0);
+  const auto records = [&] {
+    RecordFile jobs(Declared(DictionaryFile::TdV30, dir_));
+    std::vector<std::string> bytes;
+    EXPECT_EQ(jobs.Open(), 0);
+    EXPECT_EQ(jobs.Set(1), 0);
+    while (jobs.Next() == 0) bytes.emplace_back(reinterpret_cast<const char*>(jobs.Record()), jobs.Declaration().record_size);
+    return bytes;
+  };
+  const auto check = [&] {
+    RecordFile jobs(Declared(DictionaryFile::TdV30, dir_));
+    EXPECT_EQ(jobs.Open(), 0);
+    return jobs.Check();
+  };
+  const std::vector<std::string> before = records();
+  ASSERT_EQ(before.size(), static_cast<std::size_t>(kJobs));
+
+  const int status = RunWith("answer ok\n" + ShowReport(), [] {
+    qm::platform::RecordFaults::KillAt(qm::platform::RecordFaults::CommitMoment::kAfterFirstDataFileSync);
+  });
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << transcript_;
+  EXPECT_NE(transcript_.find("message \"Invalid Key\""), std::string::npos) << transcript_;
+  EXPECT_TRUE(fs::exists(dir_ / "TDV30.dat-journal"));
+  EXPECT_EQ(records(), before);
+  EXPECT_FALSE(check().problems.empty());
+
+  ASSERT_EQ(Run("answer ok\n" + ShowReport()), 0) << transcript_;
+  EXPECT_NE(transcript_.find(Row("TdV30", "TDV30.dat", "keys rebuilt", kJobs)), std::string::npos) << transcript_;
+  EXPECT_EQ(records(), before);
+  const qm::platform::RecordFileCheck rebuilt = check();
+  EXPECT_EQ(rebuilt.problems, std::vector<std::string>{});
+  EXPECT_EQ(rebuilt.records, kJobs);
 }
 
 // A data file it cannot use ends the check with the error manager's
