@@ -27,6 +27,9 @@ class BusyWindow : public StyledWindow {
       : StyledWindow("fcBackupRestore", {.id = "TdxBack$TdxBack005",
                                          .caption = "Backup / Restore",
                                          .icon = "Backup.ico",
+                                         // wide enough for the whole caption beside the title bar's buttons
+                                         .width = 300,
+                                         .height = 110,
                                          .controls = {{1, ControlKind::kPrompt,
                                                        "System busy ...... please wait"},
                                                       {kProgress, ControlKind::kPrompt, ""}}}),
