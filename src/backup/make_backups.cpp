@@ -6,9 +6,9 @@
 #include "backup/archive_guard.h"
 #include "backup/command_runner.h"
 #include "backup/register_file.h"
+#include "backup/register_window.h"
 #include "backup/settings.h"
 #include "framework/settings/ini_manager.h"
-#include "framework/windows/styled_window.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
 #include "platform/presenter.h"
@@ -19,6 +19,8 @@ namespace {
 using platform::ControlKind;
 
 constexpr const char* kCaption = "Backup";
+constexpr const char* kUndoneMessage =
+    "An unfinished backup was found and undone: the backups are as they were before it.";
 constexpr const char* kSection = "Attempt";
 
 // Test seam: with QM_TDXBACK_KILL_AT naming a step ("copied", "rotated",
@@ -27,15 +29,6 @@ constexpr const char* kSection = "Attempt";
 void KillPoint(const char* step) {
   const char* wanted = std::getenv("QM_TDXBACK_KILL_AT");
   if (wanted && std::string(wanted) == step) std::raise(SIGKILL);
-}
-
-void Say(const std::string& text) {
-  platform::CurrentPresenter().ShowMessage({text, kCaption, "", platform::kButtonOk, platform::kButtonOk});
-}
-
-std::string ClipTrailingBlanks(std::string value) {
-  while (!value.empty() && value.back() == ' ') value.pop_back();
-  return value;
 }
 
 struct Names {
@@ -94,7 +87,7 @@ void Recover(const Names& names) {
   platform::RemoveFile(names.journal);
 }
 
-class BackupWindow : public StyledWindow {
+class BackupWindow : public RegisterWindow {
  public:
   static constexpr int kData = 2;
   static constexpr int kDrive = 4;
@@ -103,7 +96,7 @@ class BackupWindow : public StyledWindow {
   static constexpr int kCancel = 7;
 
   BackupWindow()
-      : StyledWindow("MakeBackups", {.id = "TdxBack$TdxBack002",
+      : RegisterWindow("MakeBackups", {.id = "TdxBack$TdxBack002",
                                      .caption = "Make a Backup",
                                      .icon = "Backup.ico",
                                      .controls = {{1, ControlKind::kPrompt, "Backup Data .:"},
@@ -112,18 +105,10 @@ class BackupWindow : public StyledWindow {
                                                   {kDrive, ControlKind::kButton, "Drive"},
                                                   {kTarget, ControlKind::kString, "", "@s50"},
                                                   {kBackup, ControlKind::kButton, "&Backup", "", "Backup.ico"},
-                                                  {kCancel, ControlKind::kButton, "Cancel", "", "Cancel.ico"}}}) {}
+                                                  {kCancel, ControlKind::kButton, "Cancel", "", "Cancel.ico"}}},
+                       kCaption) {}
 
  protected:
-  ErrorLevel OpenFiles() override {
-    if (RegisterRelations()) RegisterRelations()->OpenRelations();
-    FILESOPENED = 1;
-    return LevelNone;
-  }
-  void CloseFiles() override {
-    if (FILESOPENED && RegisterRelations()) RegisterRelations()->CloseRelations();
-  }
-
   ErrorLevel SetupWindow() override {
     BUTTONS->push_back({kCancel, ResponseCancelled});
     MYWINDOW->SetControlText(kData, Settings().DATADIR);
@@ -133,26 +118,14 @@ class BackupWindow : public StyledWindow {
   ErrorLevel OnAccepted() override {
     const int accepted = MYWINDOW->Accepted();
     if (accepted == kDrive) {
-      ChooseTarget();
+      ChooseDrive(target_, kTarget);
     } else if (accepted == kBackup) {
       Backup();
     }
-    return StyledWindow::OnAccepted();
+    return RegisterWindow::OnAccepted();
   }
 
  private:
-  void ChooseTarget() {
-    const std::string saved = platform::CurrentDirectory().value_or("");
-    auto chosen = platform::CurrentPresenter().ChooseDirectory("", target_);
-    if (!saved.empty()) platform::SetCurrentDirectory(saved);
-    if (!chosen || chosen->empty()) return;
-    target_ = *chosen;
-    // The archive name is joined to the target without a separator; a
-    // directory chosen without one must still hold the archive.
-    if (target_.back() != platform::kPathSeparator) target_ += platform::kPathSeparator;
-    MYWINDOW->SetControlText(kTarget, target_);
-  }
-
   void Finish() {
     platform::SetCursor(MYWINDOW.get(), platform::Cursor::kNormal);
     MYWINDOW->Post({platform::kEventCloseWindow});
@@ -180,7 +153,7 @@ class BackupWindow : public StyledWindow {
     const Names names = NamesOf(directory, prefix);
     if (platform::FileExists(names.journal)) {
       Recover(names);
-      Say("An unfinished backup was found and undone: the backups are as they were before it.");
+      Say(kUndoneMessage);
     }
     if (RegisterManager()) RegisterManager()->Close();
     platform::SetCursor(MYWINDOW.get(), platform::Cursor::kWait);
@@ -261,7 +234,7 @@ bool RecoverUnfinishedBackup() {
   ArchiveGuard guard;
   if (!guard.TryAcquire(directory)) return false;
   Recover(names);
-  Say("An unfinished backup was found and undone: the backups are as they were before it.");
+  Tell(kCaption, kUndoneMessage);
   return true;
 }
 

@@ -10,10 +10,10 @@
 #include "backup/archive_guard.h"
 #include "backup/command_runner.h"
 #include "backup/register_file.h"
+#include "backup/register_window.h"
 #include "backup/settings.h"
 #include "framework/settings/ini_manager.h"
 #include "framework/windows/browse_manager.h"
-#include "framework/windows/styled_window.h"
 #include "platform/file_system.h"
 #include "platform/presenter.h"
 #include "platform/record_fields.h"
@@ -33,15 +33,6 @@ constexpr int kNameField = 2;
 constexpr int kDateField = 3;
 constexpr int kTimeField = 4;
 constexpr int kSizeField = 5;
-
-void Say(const std::string& text) {
-  platform::CurrentPresenter().ShowMessage({text, kCaption, "", platform::kButtonOk, platform::kButtonOk});
-}
-
-std::string ClipTrailingBlanks(std::string value) {
-  while (!value.empty() && value.back() == ' ') value.pop_back();
-  return value;
-}
 
 std::string RegisterField(int field) {
   const platform::RecordFile& file = RegisterFile();
@@ -97,7 +88,7 @@ class RestoreBrowse : public BrowseManager {
   const int drive_control_;
 };
 
-class RestoreWindow : public StyledWindow {
+class RestoreWindow : public RegisterWindow {
  public:
   static constexpr int kList = 1;
   static constexpr int kDrive = 2;
@@ -106,7 +97,7 @@ class RestoreWindow : public StyledWindow {
   static constexpr int kCancel = 6;
 
   RestoreWindow()
-      : StyledWindow(
+      : RegisterWindow(
             "RestoreBackups",
             {.id = "TdxBack$TdxBack003",
              .caption = "Restore a Backup",
@@ -118,30 +109,22 @@ class RestoreWindow : public StyledWindow {
                           {kSource, ControlKind::kString, "", "@s50"},
                           {4, ControlKind::kPrompt, "Restore From ? .:"},
                           {kRestore, ControlKind::kButton, "&Restore", "", "Restore.ico"},
-                          {kCancel, ControlKind::kButton, "Cancel", "", "Cancel.ico"}}}),
+                          {kCancel, ControlKind::kButton, "Cancel", "", "Cancel.ico"}}},
+            kCaption),
         browse_(kDrive) {}
 
   void Open() override {
     platform::CriticalSectionGuard rebuilding(RegisterRebuild());
     Refill();
-    StyledWindow::Open();
+    RegisterWindow::Open();
   }
 
   ErrorLevel Teardown() override {
     listed_.clear();
-    return StyledWindow::Teardown();
+    return RegisterWindow::Teardown();
   }
 
  protected:
-  ErrorLevel OpenFiles() override {
-    if (RegisterRelations()) RegisterRelations()->OpenRelations();
-    FILESOPENED = 1;
-    return LevelNone;
-  }
-  void CloseFiles() override {
-    if (FILESOPENED && RegisterRelations()) RegisterRelations()->CloseRelations();
-  }
-
   ErrorLevel SetupWindow() override {
     BUTTONS->push_back({kCancel, ResponseCancelled});
     if (!RegisterRelations()) return LevelFatal;
@@ -161,17 +144,17 @@ class RestoreWindow : public StyledWindow {
   // the highlight back; the browse takes the user's row first.
   ErrorLevel OnSelectionChange() override {
     if (MYWINDOW->CurrentField() == kList) browse_.FollowHighlight();
-    return StyledWindow::OnSelectionChange();
+    return RegisterWindow::OnSelectionChange();
   }
 
   ErrorLevel OnAccepted() override {
     const int accepted = MYWINDOW->Accepted();
     if (accepted == kDrive) {
-      ChooseDrive();
+      ChooseDrive(drive_, kSource);
     } else if (accepted == kRestore) {
       Restore();
     }
-    return StyledWindow::OnAccepted();
+    return RegisterWindow::OnAccepted();
   }
 
  private:
@@ -208,18 +191,6 @@ class RestoreWindow : public StyledWindow {
       manager->Insert();
     }
     file.Flush();
-  }
-
-  void ChooseDrive() {
-    const std::string saved = platform::CurrentDirectory().value_or("");
-    auto chosen = platform::CurrentPresenter().ChooseDirectory("", drive_);
-    if (!saved.empty()) platform::SetCurrentDirectory(saved);
-    if (!chosen || chosen->empty()) return;
-    drive_ = *chosen;
-    // The archive name is joined to the drive without a separator, as the
-    // backup wrote it.
-    if (drive_.back() != platform::kPathSeparator) drive_ += platform::kPathSeparator;
-    MYWINDOW->SetControlText(kSource, drive_);
   }
 
   // The whole name of the highlighted archive; empty for "Ext drive" or
