@@ -560,6 +560,11 @@ int RecordFile::Open(int mode) {
   if (result != SQLITE_OK) {
     code = kErrDriverError;
     message = sqlite3_errstr(result);
+  } else if (!read_only && sqlite3_db_readonly(connection.Handle(), "main") == 1) {
+    // SQLite falls back to reading a file it may not write; the caller
+    // asked to write, so it must hear that it cannot, as the runtime says.
+    code = kErrAccessDenied;
+    message = "the file is write-protected";
   } else {
     connection.SetBusyWait(recover_seconds_ * 1000);
     RecordDeclaration stored;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -457,6 +458,29 @@ TEST_F(RecordFileTest, ShareModesHoldBetweenProcesses) {
   EXPECT_EQ(file->Open(0x40), 0) << "a dead process's share mode must go with it";
   ::close(ready[0]);
   ::close(ready[1]);
+}
+
+// A file the user may read but not write: a write open answers 5, so the
+// caller can fall back to reading it, and a read open works. Tests run as
+// root, which file permissions do not stop, so the child becomes nobody.
+TEST_F(RecordFileTest, AWriteProtectedFileRefusesAWriteOpen) {
+  auto maker = OpenFile();
+  maker->Close();
+  ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod((DiskName() + ".dat").c_str(), 0444), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(10);
+    RecordFile file(JobsDeclaration(DiskName()));
+    if (file.Open(0x42) != kErrAccessDenied) ::_exit(11);
+    if (file.Open(0x40) != 0) ::_exit(12);
+    ::_exit(0);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "10: cannot become nobody, 11: written, 12: not readable";
 }
 
 // Each read of a file that another station keeps locked for its write (the
