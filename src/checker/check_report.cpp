@@ -31,6 +31,9 @@ int CheckReport::Open(platform::RecordFile& file, int mode) {
   switch (code) {
     case 0:
     case platform::kErrFileAlreadyOpen:
+      // A refused write open retried with the Recover wait may get its
+      // write access after all.
+      if ((mode & 0x03) != platform::kAccessRead) pending.read_only = false;
       break;
     case platform::kErrFileNotFound:
       pending.missing = true;
@@ -109,7 +112,7 @@ std::string CheckReport::FullPath(const std::string& path) {
 std::string CheckReport::Outcome(const Pending& pending) {
   std::string outcome;
   const auto add = [&](const std::string& part) { outcome += (outcome.empty() ? "" : ", ") + part; };
-  if (pending.upgraded_from != 0) add("upgraded from version " + std::to_string(pending.upgraded_from));
+  if (pending.upgraded_from) add("upgraded from version " + std::to_string(*pending.upgraded_from));
   if (pending.missing) add("created");
   if (pending.rebuilt) add("keys rebuilt");
   if (pending.read_only) add("opened read-only");

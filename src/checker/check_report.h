@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,7 @@ class CheckReport {
     bool missing = false;
     bool rebuilt = false;
     bool read_only = false;
-    int upgraded_from = 0;
+    std::optional<int> upgraded_from;  // a file can be upgraded from version 0
     std::string problem;
     std::size_t row = 0;  // index + 1 into rows_ once done
   };
