@@ -6,6 +6,7 @@
 #include "backup/settings.h"
 #include "framework/errors/error_manager.h"
 #include "framework/settings/ini_manager.h"
+#include "framework/text/text_matcher.h"
 #include "framework/windows/application.h"
 #include "platform/qt/qt_presenter.h"
 
@@ -14,9 +15,9 @@ namespace {
 int ProgramEntry() {
   using namespace qm::backup;
   qm::GlobalErrorManager().Start(qm::GlobalErrorStatus());
-  GlobalTextMatcher().Init();
-  GlobalTextMatcher().SetOption(1, true);
-  GlobalTextMatcher().SetOption(2, false);
+  qm::GlobalTextMatcher().Init();
+  qm::GlobalTextMatcher().SetOption(1, true);
+  qm::GlobalTextMatcher().SetOption(2, false);
   qm::GlobalIniManager().Setup("./TdxBack.INI", 0, 0);
   InstallRegisterThreadHooks();
   BuildRegisterManagers();
@@ -24,7 +25,7 @@ int ProgramEntry() {
   qm::platform::JoinThreads();
   TearDownRegisterManagers();
   qm::GlobalIniManager().Finish();
-  GlobalTextMatcher().Kill();
+  qm::GlobalTextMatcher().Kill();
   return 0;
 }
 

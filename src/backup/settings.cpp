@@ -33,13 +33,4 @@ void ReadSharedSettings() {
   settings.DATADIR = shared.Get("USER", "Datadrive", current);
 }
 
-void TextMatcher::SetOption(int option, bool on) {
-  if (option >= 1 && option <= 2) options_[option - 1] = on;
-}
-
-TextMatcher& GlobalTextMatcher() {
-  static TextMatcher matcher;
-  return matcher;
-}
-
 }  // namespace qm::backup

@@ -22,20 +22,4 @@ BackupSettings& Settings();
 // Qmoor.Ini of that directory. Missing files or keys give the defaults.
 void ReadSharedSettings();
 
-// The framework's text-matching object. Nothing in the utilities matches
-// text with it; the program entries start it with their options and end it.
-class TextMatcher {
- public:
-  void Init() { active_ = true; }
-  void SetOption(int option, bool on);
-  void Kill() { active_ = false; }
-  bool Option(int option) const { return option >= 1 && option <= 2 && options_[option - 1]; }
-
- private:
-  bool active_ = false;
-  bool options_[2] = {false, false};
-};
-
-TextMatcher& GlobalTextMatcher();
-
 }  // namespace qm::backup

@@ -6,6 +6,7 @@
 #include "framework/errors/error_manager.h"
 #include "framework/files/file_opener.h"
 #include "framework/settings/ini_manager.h"
+#include "framework/text/text_matcher.h"
 #include "framework/windows/application.h"
 #include "framework/windows/thread_globals.h"
 #include "platform/file_system.h"
@@ -39,7 +40,7 @@ platform::WindowDef FrameDefinition() {
           .controls = {{kReportList, ControlKind::kList, "",
                         "[52L(2)|M~File~@s8@200L(2)|M~Disk name~@s128@130L(2)|M~Found and done~@s80@"
                         "50R(2)|M~Records~@s14@]|M~What the check found~"},
-                       {kSummary, ControlKind::kString, "", "@s120"},
+                       {kSummary, ControlKind::kString, "", "@s255"},
                        {kClose, ControlKind::kButton, "&Close", "", "", "", 0, false, false, true}}};
 }
 
@@ -95,6 +96,9 @@ void CheckerMain::InitComponents() {
     summary = "Sign conversion for data version " + settings_.data_version + ": " +
               std::to_string(conversion_.job_costs) + " job costs, " + std::to_string(conversion_.detail_costs) +
               " detail costs, " + std::to_string(conversion_.detail_quantities) + " detail quantities made negative.";
+    if (conversion_.not_written > 0) {
+      summary += " " + std::to_string(conversion_.not_written) + " could not be written and are still positive.";
+    }
   } else {
     summary = "Data version " + settings_.data_version + ": no sign conversion needed.";
   }
@@ -144,6 +148,9 @@ void CheckerMain::CloseProgress() {
 int ProgramEntry() {
   ErrorManager& errors = GlobalErrorManager();
   errors.Start(GlobalErrorStatus());
+  GlobalTextMatcher().Init();
+  GlobalTextMatcher().SetOption(1, true);
+  GlobalTextMatcher().SetOption(2, false);
   GlobalIniManager().Setup("./TdxConv.INI", 0, 0);
   platform::SetThreadHooks([] { CheckerFiles::Thread().Start(GlobalErrorManager()); },
                            [] { CheckerFiles::ReleaseThread(); });
@@ -172,6 +179,7 @@ int ProgramEntry() {
   library.SetProgress({});
   GlobalIniManager().FinishHook();
   GlobalIniManager().Finish();
+  GlobalTextMatcher().Kill();
   return 0;
 }
 

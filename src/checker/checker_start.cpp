@@ -114,22 +114,34 @@ SignConversionResult SignConversion(CheckerFiles& files) {
 
   const platform::FieldDeclaration& units = Field(jobs, "V30:JOBUNITS");
   const platform::FieldDeclaration& job_cost = Field(jobs, "V30:JOBCOST");
+  // Only a change that was written is counted; one that was refused (a
+  // file opened read-only refuses every write) is counted apart, so that
+  // the user is not told there was nothing to convert.
   ReadAll(*job_manager, jobs, "V30:JobNumberKey", [&] {
-    // Only a change that was written is counted: a file opened read-only
-    // refuses every write.
-    if (platform::FieldNumber(units, jobs.Record()) < 0.0 && TurnNegative(jobs, job_cost) && jobs.Put() == 0) {
-      ++result.job_costs;
+    if (platform::FieldNumber(units, jobs.Record()) < 0.0 && TurnNegative(jobs, job_cost)) {
+      ++(jobs.Put() == 0 ? result.job_costs : result.not_written);
     }
   });
 
   const platform::FieldDeclaration& detail_cost = Field(details, "V301:JOBCOST");
   const platform::FieldDeclaration& quantity = Field(details, "V301:ITEMQTY");
   ReadAll(*detail_manager, details, "V301:JobNumberKey", [&] {
-    if (TurnNegative(details, detail_cost) && details.Put() == 0) ++result.detail_costs;
-    if (TurnNegative(details, quantity) && details.Put() == 0) ++result.detail_quantities;
+    const bool cost = TurnNegative(details, detail_cost);
+    const bool units_turned = TurnNegative(details, quantity);
+    if (!cost && !units_turned) return;
+    if (details.Put() == 0) {
+      result.detail_costs += cost;
+      result.detail_quantities += units_turned;
+    } else {
+      result.not_written += cost + units_turned;
+    }
   });
 
-  if (transaction.Active()) transaction.Commit();
+  if (transaction.Active() && transaction.Commit() != 0) {
+    // Nothing of the transaction was kept.
+    result.not_written += result.Changed();
+    result.job_costs = result.detail_costs = result.detail_quantities = 0;
+  }
   return result;
 }
 

@@ -48,6 +48,7 @@ struct SignConversionResult {
   std::int64_t job_costs = 0;         // TdV30 costs turned negative
   std::int64_t detail_costs = 0;      // TdV301 costs turned negative
   std::int64_t detail_quantities = 0; // TdV301 quantities turned negative
+  std::int64_t not_written = 0;       // values that needed turning but could not be written
   std::int64_t Changed() const { return job_costs + detail_costs + detail_quantities; }
 };
 

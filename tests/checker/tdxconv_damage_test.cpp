@@ -212,6 +212,23 @@ TEST_F(TdxConvDamageTest, AnUpgradeKilledPartWayIsCompletedByTheNextRunWithEvery
   }
 }
 
+// Version 0 is a version like any other: a file upgraded from it must not
+// be reported as sound.
+TEST_F(TdxConvDamageTest, AnUpgradeIsReportedWithTheVersionItCameFrom) {
+  for (const int version : {0, 12}) {
+    SCOPED_TRACE(version);
+    for (const auto& entry : fs::directory_iterator(dir_)) fs::remove_all(entry.path());
+    std::ofstream(dir_ / "Qmoor.Ini") << "[SPECS]\nVersion=2.1e\n";
+    RecordDeclaration older = OlderJobs(dir_);
+    older.version = version;
+    MakeJobs(older, 3);
+    ASSERT_EQ(Run(ShowReport()), 0) << transcript_;
+    EXPECT_NE(transcript_.find(Row("TdV30", "TDV30.dat", "upgraded from version " + std::to_string(version), 3)),
+              std::string::npos)
+        << transcript_;
+  }
+}
+
 // Killed when the rebuilt keys are on disk but not yet committed (the
 // journal still beside the file): the records come back exactly as they
 // were, and the next run rebuilds the keys again and finishes the check.
@@ -327,7 +344,9 @@ TEST_F(TdxConvDamageTest, InAReadOnlyDataDirectoryEveryFileIsOpenedReadOnlyAndNo
   EXPECT_NE(transcript_.find("message \"Access Denied\""), std::string::npos) << transcript_;
   EXPECT_NE(transcript_.find(Row("TdV30", "TDV30.dat", "opened read-only", 1)), std::string::npos) << transcript_;
   EXPECT_NE(transcript_.find(Row("TdV06", "TDV06.dat", "opened read-only", 0)), std::string::npos) << transcript_;
-  EXPECT_NE(transcript_.find("0 job costs, 0 detail costs, 0 detail quantities made negative."), std::string::npos)
+  EXPECT_NE(transcript_.find("0 job costs, 0 detail costs, 0 detail quantities made negative. 1 could not be "
+                             "written and are still positive."),
+            std::string::npos)
       << transcript_;
   for (const auto& [name, bytes] : before) EXPECT_EQ(ReadAll(dir_ / name), bytes) << name;
 }
