@@ -1,5 +1,6 @@
 #include "platform/record_fields.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -157,7 +158,8 @@ std::int64_t DecimalUnscaled(const FieldDeclaration& field, const std::uint8_t* 
 }
 
 bool SetDecimalUnscaled(const FieldDeclaration& field, std::uint8_t* record, std::int64_t value) {
-  const std::int64_t limit = PowerOfTen(field.digits);
+  // The bytes hold one digit fewer than an even number of digits declares.
+  const std::int64_t limit = PowerOfTen(std::min(field.digits, static_cast<int>(field.width * 2 - 1)));
   if (value <= -limit || value >= limit) return false;
   std::uint8_t* bytes = record + field.offset;
   std::memset(bytes, 0, field.width);

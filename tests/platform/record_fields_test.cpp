@@ -64,7 +64,11 @@ INSTANTIATE_TEST_SUITE_P(
         FieldCase{"DecimalTrailingZeros", FieldEncoding::kDecimal, 0, 9, 2, "1.2300", "1.23"},
         FieldCase{"DecimalTooManyDecimals", FieldEncoding::kDecimal, 0, 9, 2, "1.234", nullptr},
         FieldCase{"DecimalTooManyDigits", FieldEncoding::kDecimal, 0, 9, 2, "12345678.5", nullptr},
-        FieldCase{"DecimalLargest", FieldEncoding::kDecimal, 0, 13, 3, "9999999999.999", "9999999999.999"}),
+        FieldCase{"DecimalLargest", FieldEncoding::kDecimal, 0, 13, 3, "9999999999.999", "9999999999.999"},
+        // An even number of digits leaves room for one fewer in its bytes.
+        FieldCase{"DecimalEvenDigitsLargest", FieldEncoding::kDecimal, 0, 18, 2, "999999999999999.99",
+                  "999999999999999.99"},
+        FieldCase{"DecimalEvenDigitsTooMany", FieldEncoding::kDecimal, 0, 18, 2, "1234567890123456.78", nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RecordFieldsTest, PackedDecimalHasDigitsHighFirstAndTheSignLast) {
