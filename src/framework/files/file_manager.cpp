@@ -263,7 +263,12 @@ ErrorLevel FileManager::OpenPhysicalFile(bool report) {
       AUTOINCDONE = false;
       return LevelNone;
     }
-    if (attempt >= 2) return fail(kMsgOpenError);
+    // Only a refusal or a missing file is tried again; a rebuilt key file is
+    // opened once more.
+    if (attempt >= 3 ||
+        (attempt >= 2 && (code == platform::kErrAccessDenied || code == platform::kErrFileNotFound))) {
+      return fail(kMsgOpenError);
+    }
     switch (code) {
       case platform::kErrAccessDenied:
         if ((OPENMODE & 0x03) == platform::kAccessRead) return fail(kMsgOpenError);
@@ -320,7 +325,8 @@ ErrorLevel FileManager::Close() {
   if (OPENED > 0) {
     --OPENED;
     if (OPENED == 0) {
-      if (INITIALIZED && OPENER) OPENER->CloseFile();
+      // A shared file that this manager never opened is open for others only.
+      if (INITIALIZED && OPENER && USED) OPENER->CloseFile();
       USED = false;
     }
   }
@@ -396,6 +402,9 @@ ErrorLevel FileManager::ThroughAlias(Operation operation) {
   const int kept_state = file.GetState();
   if (alias_state_ != 0 && file.RestoreState(alias_state_) != 0) alias_state_ = 0;
   std::memcpy(theirs.data(), own.data(), std::min(own.size(), theirs.size()));
+  // Each side keeps its own record numbered ahead of its insert.
+  const bool kept_numbered = target.AUTOINCDONE;
+  target.AUTOINCDONE = AUTOINCDONE;
 
   const ErrorLevel level = operation(target);
 
@@ -409,6 +418,7 @@ ErrorLevel FileManager::ThroughAlias(Operation operation) {
   LASTERROR = target.LASTERROR;
   ATEOF = target.ATEOF;
   AUTOINCDONE = target.AUTOINCDONE;
+  target.AUTOINCDONE = kept_numbered;
   HASAUTOINC = target.HASAUTOINC;
   return level;
 }
@@ -454,6 +464,7 @@ ErrorLevel FileManager::Step(bool forward, bool report) {
   if (EnsureOpen(kUsageReturns) != LevelNone) return LevelFatal;
   ATEOF = false;
   if (USEMRP && FILE->ReadAhead() == 0) FILE->SetReadAhead(MRPSIZE);
+  bool retried_held = false;
   for (;;) {
     const int code = forward ? FILE->Next() : FILE->Previous();
     switch (code) {
@@ -463,7 +474,12 @@ ErrorLevel FileManager::Step(bool forward, bool report) {
         ATEOF = true;
         return LevelNotify;
       case platform::kErrRecordHeld:
-        if (SKIPHELDRECORDS) continue;
+        // The driver answers "held" for a file another station keeps locked,
+        // without moving on: one more try, then the read gives up.
+        if (SKIPHELDRECORDS && !retried_held) {
+          retried_held = true;
+          continue;
+        }
         NoteError(kMsgRecordHeld);
         return report ? ReportError() : LevelNotify;
       default:
@@ -488,12 +504,7 @@ ErrorLevel FileManager::InsertRecord(bool report) {
   if (ALIASEDFILE) return ThroughAlias([report](FileManager& target) { return target.InsertRecord(report); });
   if (EnsureOpen(kUsageReturns) != LevelNone) return LevelFatal;
   if (CheckRecord(report) != LevelNone) return LevelNotify;
-  if ((FILE->OpenMode() & 0x03) == platform::kAccessRead) {
-    // Opened read-only (after "Access Denied"): numbering again and again
-    // cannot mend that, so the user is told at once.
-    platform::SetRuntimeError(platform::kErrAccessDenied, FILE->Path(), "0", "file opened read-only");
-    return WriteFailed(kMsgInsertError, report);
-  }
+  if (RefusedAsReadOnly()) return WriteFailed(kMsgInsertError, report);
   FILE->SetReadAhead(0);
   int code;
   if (!HASAUTOINC) {
@@ -525,6 +536,14 @@ ErrorLevel FileManager::InsertRecord(bool report) {
     return LevelNotify;
   }
   return WriteFailed(kMsgInsertError, report);
+}
+
+bool FileManager::RefusedAsReadOnly() {
+  if ((FILE->OpenMode() & 0x03) != platform::kAccessRead) return false;
+  // Opened read-only (after "Access Denied"): trying again and again cannot
+  // mend that, so the user is told at once.
+  platform::SetRuntimeError(platform::kErrAccessDenied, FILE->Path(), "0", "file opened read-only");
+  return true;
 }
 
 ErrorLevel FileManager::Insert() { return InsertRecord(true); }
@@ -628,12 +647,12 @@ ErrorLevel FileManager::Number(bool report) {
   if (ALIASEDFILE) return ThroughAlias([report](FileManager& target) { return target.Number(report); });
   if (EnsureOpen(kUsageReturns) != LevelNone) return LevelFatal;
   if (!HASAUTOINC || AUTOINCDONE) return LevelNone;
+  if (RefusedAsReadOnly()) return WriteFailed(kMsgInsertError, report);
   FILE->SetReadAhead(0);
   const platform::RecordDeclaration& declaration = FILE->Declaration();
   for (;;) {
     int code = 0;
     for (int attempt = 1; attempt <= kNumberingAttempts; ++attempt) {
-      bool numbered = true;
       for (const KeyEntry& key : KEYS) {
         if (!key.AUTOINC || key.FIELDS.empty()) continue;
         if (ERRORS) ERRORS->SetKeyName(KeyDescription(key));
@@ -653,12 +672,13 @@ ErrorLevel FileManager::Number(bool report) {
         const platform::FieldDeclaration& field =
             declaration.fields[static_cast<std::size_t>(key.FIELDS.back().FIELD - 1)];
         if (!SetFieldInteger(field, FILE->Record(), number)) {
+          // The next number will not fit on any attempt either.
           platform::SetRuntimeError(platform::kErrDriverError, FILE->Path(), "0",
                                     "the next number does not fit " + field.name);
-          numbered = false;
+          return WriteFailed(kMsgInsertError, report);
         }
       }
-      code = numbered ? FILE->Add() : platform::kErrDriverError;
+      code = FILE->Add();
       if (code == 0) {
         AUTOINCDONE = true;
         return LevelNone;

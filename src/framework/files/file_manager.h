@@ -294,6 +294,9 @@ class FileManager : public platform::RecordFileObserver {
   ErrorLevel UpdateRecord(bool report);
   // The end of a failed write: message `id` noted, and reported when asked.
   ErrorLevel WriteFailed(std::uint16_t id, bool report);
+  // True, with the runtime error set to "Access Denied", when the file was
+  // opened read-only and so refuses every write.
+  bool RefusedAsReadOnly();
   ErrorLevel Number(bool report);
   // The description of a key for messages.
   std::string KeyDescription(const KeyEntry& key) const;

@@ -9,6 +9,7 @@
 
 #include "files_fixture.h"
 #include "platform/presenter.h"
+#include "platform/record_share_lock.h"
 #include "platform/threads.h"
 
 namespace qm::testing {
@@ -155,6 +156,58 @@ TEST_F(FileManagerNumberingTest, AttemptsThatKeepFailingAskWhetherToTryAgain) {
   EXPECT_EQ(manager.LASTERROR, kMsgAutoNumberFailed);
   EXPECT_EQ(presenter_.Messages().size(), 2u);
   manager.Shutdown();
+}
+
+// Failures that trying again cannot mend end the numbering at once, with
+// the reason, instead of asking whether to try again.
+TEST_F(FileManagerNumberingTest, ANumberThatCanNeverBeAddedFailsOnceWithoutAsking) {
+  struct Case {
+    const char* name;
+    bool read_only;
+    std::vector<std::string> titles;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"ReadOnly", true, {"Access Denied", "Record Insert Error"}, "Error: Access Denied (5)."},
+      {"NumberDoesNotFit", false, {"Record Insert Error"}, "the next number does not fit LIN:LINE"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    {
+      RecordFile file(LinesDeclaration());
+      ASSERT_EQ(file.Create(), 0);
+      ASSERT_EQ(file.Open(), 0);
+      file.Clear();
+      Set(file, "LIN:JOB", "1");
+      Set(file, "LIN:LINE", "65535");
+      ASSERT_EQ(file.Add(), 0);
+    }
+    platform::RecordShareLock other_station;  // reads and lets no one write
+    if (c.read_only) {
+      ASSERT_EQ(other_station.Acquire(std::filesystem::absolute("LINES.dat"),
+                                      platform::kAccessRead | platform::kShareDenyWrite),
+                0);
+    }
+    const std::size_t shown_before = Titles().size();  // the presenter lives on from case to case
+    RecordFile file(LinesDeclaration());
+    TestFileManager lines(file, errors_, "TdLines");
+    lines.Setup();
+    lines.Open();
+
+    file.Clear();
+    Set(file, "LIN:JOB", c.read_only ? "2" : "1");
+    EXPECT_EQ(lines.PrepareRecord(true), LevelNotify);
+    const std::vector<std::string> titles = Titles();
+    EXPECT_EQ(std::vector<std::string>(titles.begin() + static_cast<long>(shown_before), titles.end()), c.titles);
+    EXPECT_NE(Texts().back().find(c.text), std::string::npos) << Texts().back();
+    EXPECT_FALSE(lines.AutoIncDone());
+    EXPECT_EQ(lines.NumberRecordQuiet(), LevelNotify);
+    EXPECT_EQ(Titles().size(), shown_before + c.titles.size());
+    EXPECT_EQ(file.Records(), 1);
+    lines.Shutdown();
+  }
 }
 
 TEST_F(FileManagerNumberingTest, AnUncompletedNumberedRecordIsUndone) {

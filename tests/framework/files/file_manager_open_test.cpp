@@ -198,6 +198,55 @@ TEST_F(FileManagerOpenTest, AnotherRecordLayoutIsAnInvalidFile) {
       << Texts()[0];
 }
 
+// The read-only attempt that follows "Access Denied" meets the file's own
+// fault: it is reported, and mended where it can be, as on a first attempt.
+TEST_F(FileManagerOpenTest, TheReadOnlyAttemptHandlesTheFilesOwnFaultAsTheFirstDoes) {
+  struct Case {
+    const char* name;
+    bool other_layout;  // else the keys are invalid
+    ErrorLevel fetched;
+    std::vector<std::string> titles;
+  };
+  const Case cases[] = {
+      {"OtherLayout", true, LevelFatal, {"Access Denied", "Invalid File"}},
+      {"InvalidKeys", false, LevelNone, {"Access Denied", "Invalid Key"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    if (c.other_layout) {
+      platform::RecordDeclaration older = JobsDeclaration();
+      older.fields.pop_back();
+      older.keys.pop_back();
+      older.record_size -= 2;
+      RecordFile file(older);
+      ASSERT_EQ(file.Create(), 0);
+    } else {
+      AddJobs({{1, "Plough", "P1"}});
+      ASSERT_EQ(platform::RecordFaults::DropIndex("JOBS.dat", 2), 0);
+    }
+    const std::size_t shown_before = Titles().size();  // the presenter lives on from case to case
+    SetPhysicalOpen([](RecordFile& file, int mode) {
+      if ((mode & 0x03) != platform::kAccessRead) {
+        platform::SetRuntimeError(platform::kErrAccessDenied);
+        return platform::kErrAccessDenied;
+      }
+      return file.Open(mode);
+    });
+    RecordFile file(JobsDeclaration());
+    TestFileManager manager(file, errors_, "TdJobs");
+    manager.Setup();
+    manager.Open();
+
+    Set(file, "JOB:NUMBER", "1");
+    EXPECT_EQ(manager.Fetch(1), c.fetched);
+    const std::vector<std::string> titles = Titles();
+    EXPECT_EQ(std::vector<std::string>(titles.begin() + static_cast<long>(shown_before), titles.end()), c.titles);
+    manager.Shutdown();
+  }
+}
+
 TEST_F(FileManagerOpenTest, AFileThatIsNotARecordFileIsAFileAccessError) {
   std::ofstream("JOBS.dat") << std::string(3000, 'x');
   RecordFile file(JobsDeclaration());

@@ -1,6 +1,10 @@
 // Reading, writing and deleting records through the file manager, field
 // checks, and aliases.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "files_fixture.h"
 #include "platform/presenter.h"
@@ -213,6 +217,45 @@ TEST_F(FileManagerRecordsTest, AFileThatGoesAwayLeavesItsManagerNothingToTouch) 
   manager.Shutdown();
 }
 
+// A file that another station keeps locked answers every read with "held";
+// stepping over held records cannot step past that, so the read gives up.
+TEST_F(FileManagerRecordsTest, SkippingHeldRecordsGivesUpOnAFileAnotherStationKeepsLocked) {
+  jobs_.SKIPHELDRECORDS = true;
+  ASSERT_EQ(jobs_.SetOrder(kNumberKey), LevelNone);
+  ASSERT_EQ(file_.Send("Recover=0"), 0);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The byte a writer locks while it commits, held for a while.
+    const int descriptor = ::open(file_.Path().c_str(), O_RDWR);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0x40000000;
+    lock.l_len = 1;
+    const char signal = descriptor >= 0 && ::fcntl(descriptor, F_SETLK, &lock) == 0 ? '1' : '0';
+    (void)!::write(ready[1], &signal, 1);
+    ::sleep(3);
+    ::_exit(0);
+  }
+  char signal = 0;
+  ASSERT_EQ(::read(ready[0], &signal, 1), 1);
+  ASSERT_EQ(signal, '1');
+
+  EXPECT_EQ(jobs_.NextQuiet(), LevelNotify);
+  EXPECT_EQ(jobs_.LASTERROR, kMsgRecordHeld);
+  EXPECT_FALSE(jobs_.AtEof());
+
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  ASSERT_EQ(jobs_.NextQuiet(), LevelNone);
+  EXPECT_EQ(Get(file_, "JOB:NAME"), "Plough");
+}
+
 class FileManagerAliasTest : public FileManagerRecordsTest {
  protected:
   void SetUp() override {
@@ -267,6 +310,39 @@ TEST_F(FileManagerAliasTest, RecordsWrittenThroughTheAliasAreNumberedByItsFile) 
   Set(file_, "JOB:NUMBER", "4");
   ASSERT_EQ(jobs_.Fetch(kNumberKey), LevelNone);
   EXPECT_EQ(Get(file_, "JOB:NAME"), "Baler");
+}
+
+// A record numbered ahead of its insert on one side, the file or its alias,
+// stays that side's: the other side's insert adds a record of its own.
+TEST_F(FileManagerAliasTest, ARecordNumberedAheadOnOneSideIsNotWrittenOverByTheOther) {
+  struct Case {
+    const char* name;
+    bool alias_prepares;
+  };
+  for (const Case& c : {Case{"1", false}, Case{"2", true}}) {
+    SCOPED_TRACE(c.alias_prepares ? "the alias numbers ahead" : "the file numbers ahead");
+    TestFileManager& ahead = c.alias_prepares ? alias_ : jobs_;
+    TestFileManager& other = c.alias_prepares ? jobs_ : alias_;
+    RecordFile& ahead_file = c.alias_prepares ? alias_file_ : file_;
+    RecordFile& other_file = c.alias_prepares ? file_ : alias_file_;
+    ASSERT_EQ(ahead.PrepareRecord(), LevelNone);
+    const std::string pending = Get(ahead_file, "JOB:NUMBER");
+
+    other_file.Clear();
+    Set(other_file, "JOB:NAME", std::string("Other") + c.name);
+    Set(other_file, "JOB:CODE", std::string("O") + c.name);
+    ASSERT_EQ(other.Insert(), LevelNone);
+    EXPECT_NE(Get(other_file, "JOB:NUMBER"), pending);
+    EXPECT_TRUE(ahead.AutoIncDone());
+
+    Set(ahead_file, "JOB:NAME", std::string("Ahead") + c.name);
+    Set(ahead_file, "JOB:CODE", std::string("A") + c.name);
+    ASSERT_EQ(ahead.Insert(), LevelNone);
+    EXPECT_EQ(Get(ahead_file, "JOB:NUMBER"), pending);
+  }
+  EXPECT_EQ(Scan(jobs_, file_, kNumberKey),
+            (std::vector<std::string>{"Plough", "Harrow", "Drill", "Ahead1", "Other1", "Ahead2", "Other2"}));
+  EXPECT_TRUE(presenter_.Messages().empty());
 }
 
 }  // namespace

@@ -73,6 +73,42 @@ TEST_F(FileOpenerTest, TwoThreadsOpenASharedFileOnceAndTheSecondCloseClosesIt) {
   EXPECT_FALSE(open_after_second_close);
 }
 
+// A manager that was opened and closed without ever using the file never
+// opened it: its close leaves the file open for the thread reading it.
+TEST_F(FileOpenerTest, AManagerThatNeverUsedASharedFileDoesNotCloseItForAnother) {
+  RecordFile shared(SharedJobsDeclaration());
+  std::latch first_read(1), second_closed(1);
+  ErrorLevel read_on = LevelFatal;
+  platform::StartThread([&] {
+    TestFileManager reader(shared, errors_, "TdJobs");
+    reader.Setup();
+    reader.LAZYOPEN = false;
+    ASSERT_EQ(reader.Open(), LevelNone);
+    ASSERT_EQ(reader.SetOrder(1), LevelNone);
+    EXPECT_EQ(reader.Next(), LevelNone);
+    first_read.count_down();
+    second_closed.wait();
+    ASSERT_EQ(reader.SetOrder(1), LevelNone);
+    read_on = reader.Next();
+    reader.Close();
+    reader.Shutdown();
+  });
+  platform::StartThread([&] {
+    TestFileManager idle(shared, errors_, "TdJobs");
+    idle.Setup();
+    first_read.wait();
+    EXPECT_EQ(idle.Open(), LevelNone);  // lazily: nothing is opened yet
+    idle.Close();
+    second_closed.count_down();
+    idle.Shutdown();
+  });
+  platform::JoinThreads();
+
+  EXPECT_EQ(read_on, LevelNone);
+  EXPECT_EQ(physical_opens_, 1);
+  EXPECT_FALSE(shared.IsOpen());
+}
+
 TEST_F(FileOpenerTest, AFileAlreadyOpenCountsAsOpenedForBothOpeners) {
   RecordFile file(JobsDeclaration());
   ASSERT_EQ(file.Open(), 0);
