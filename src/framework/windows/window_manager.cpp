@@ -133,8 +133,10 @@ ErrorLevel WindowManager::PrepareRequest() {
   }
   ErrorLevel level = LevelNone;
   if (REQUEST == RequestInsert && INSERTACTION != 0) {
-    // A record that cannot be numbered cannot be inserted: the form is not shown.
-    if (file.PrepareRecord() != LevelNone) {
+    // A record that cannot be numbered cannot be inserted: the form is not
+    // shown. A caller such as a browse may have prepared and numbered it
+    // already; numbering again would leave that record behind.
+    if (!file.AutoIncDone() && file.PrepareRecord() != LevelNone) {
       RESPONSE = ResponseCancelled;
       return LevelFatal;
     }

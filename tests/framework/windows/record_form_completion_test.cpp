@@ -16,6 +16,7 @@
 #include "framework/errors/error_manager.h"
 #include "framework/files/file_manager.h"
 #include "framework/files/relation_manager.h"
+#include "framework/windows/browse_manager.h"
 #include "framework/windows/form_navigator.h"
 #include "framework/windows/window_manager.h"
 #include "platform/headless_presenter.h"
@@ -288,9 +289,13 @@ class RecordFormTest : public ::testing::Test {
   // the user takes `steps`; a form still open after them is left through
   // the quit button. Answers what Run returned.
   std::uint8_t RunForm(std::uint8_t request, const std::string& code, std::vector<Step> steps) {
-    PendingRequest() = request;
     owners_->file.Clear();
     Set(owners_->file, "OWN:CODE", code);
+    return RunFormOnBuffer(request, std::move(steps));
+  }
+  // Runs the form on the record the owners' buffer holds, as a browse calls it.
+  std::uint8_t RunFormOnBuffer(std::uint8_t request, std::vector<Step> steps) {
+    PendingRequest() = request;
     std::atomic<bool> finished = false;
     std::thread user([&] {
       std::shared_ptr<Window> window;
@@ -397,6 +402,50 @@ TEST_F(RecordFormTest, CancellingAnUnchangedInsertRemovesItsNumberWithoutAsking)
   EXPECT_FALSE(left_open_);
   EXPECT_EQ(Owners(), kOwners);
   EXPECT_TRUE(presenter_.Messages().empty());
+}
+
+// A browse whose insert runs the owner form as its update procedure.
+class BrowseHost : public WindowManager {
+ public:
+  std::uint8_t RunProcedure(int, std::uint8_t request) override { return run(request); }
+  std::function<std::uint8_t(std::uint8_t)> run;
+};
+
+TEST_F(RecordFormTest, AnInsertFromABrowseNumbersItsRecordOnce) {
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    std::uint8_t response;
+    std::vector<std::string> owners;
+  };
+  const Case cases[] = {
+      {"Completed", {Edit("OWN:CODE", "GAMA"), Press(kOkButton)}, ResponseCompleted,
+       {"1/ALFA/Alfa", "2/BETA/Beta", "3/GAMA/New"}},
+      {"Cancelled", {Press(kCancelButton)}, ResponseCancelled, kOwners},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    ASSERT_EQ(owners_->relations.OpenRelations(), LevelNone);
+    BrowseHost host;
+    host.CL = std::make_unique<std::vector<WindowManager::ComponentEntry>>();
+    WindowDef list_window{.id = "Test$OwnerBrowse", .caption = "Owners list"};
+    list_window.controls = {{1, ControlKind::kList, ""}};
+    host.OpenWindow(list_window, nullptr);
+    BrowseManager browse;
+    ASSERT_EQ(browse.Init(1, host, owners_->relations), LevelNone);
+    browse.AddOrder(1);
+    browse.AddField(1);
+    browse.ASKPROCEDURE = 1;
+    std::uint8_t response = 0;
+    host.run = [&](std::uint8_t request) { return response = RunFormOnBuffer(request, c.steps); };
+    browse.Ask(RequestInsert);
+    EXPECT_EQ(response, c.response);
+    EXPECT_EQ(Owners(), c.owners);
+    browse.Teardown();
+    owners_->relations.CloseRelations();
+  }
 }
 
 // ---- changes -------------------------------------------------------------------------
