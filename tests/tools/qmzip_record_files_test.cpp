@@ -1,0 +1,187 @@
+// QmZip -add over record files: what goes into the archive is the committed
+// state of each, also of one that a crashed writer left torn, and a share
+// mode that denies reading stops the whole command. Each archive is
+// judged by extracting it alone and opening the copy with the record driver.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/record_fields.h"
+#include "platform/record_file.h"
+#include "platform/record_share_lock.h"
+#include "platform/sqlite_connection.h"
+#include "qmzip_harness.h"
+
+namespace qm::qmzip::testing {
+namespace {
+
+using platform::RecordDeclaration;
+using platform::RecordFile;
+
+RecordDeclaration ItemsDeclaration(const std::string& disk_name) {
+  RecordDeclaration declaration;
+  declaration.label = "TdItems";
+  declaration.disk_name = disk_name;
+  declaration.prefix = "ITM";
+  declaration.AddField("ITM:NUMBER", platform::FieldEncoding::kU32);
+  declaration.AddField("ITM:NAME", platform::FieldEncoding::kText, 20);
+  declaration.keys = {platform::KeyDeclaration{"ITM:NumberKey", {1}, true, false, true, false}};
+  return declaration;
+}
+
+// Adds items first..last to an open file: 0 or the driver's error.
+int AddItems(RecordFile& file, int first, int last) {
+  for (int number = first; number <= last; ++number) {
+    file.Clear();
+    if (!platform::SetFieldText(file.Declaration().fields[0], file.Record(), std::to_string(number))) return -1;
+    if (!platform::SetFieldText(file.Declaration().fields[1], file.Record(), "item")) return -1;
+    if (const int error = file.Add(); error != 0) return error;
+  }
+  return 0;
+}
+
+struct ArchivedItems {
+  std::int64_t records = -1;  // -1 when the copy could not be opened
+  std::vector<std::string> problems;
+  std::vector<std::string> files;  // what the extraction left
+};
+
+class QmZipRecordFilesTest : public ::testing::Test {
+ protected:
+  std::string Items() const { return dir_ / "ITEMS"; }
+
+  // ITEMS.dat holding items 1..count, committed and closed.
+  void MakeItems(int count) const {
+    RecordFile file(ItemsDeclaration(Items()));
+    ASSERT_EQ(file.Create(), 0);
+    ASSERT_EQ(file.Open(), 0);
+    ASSERT_EQ(AddItems(file, 1, count), 0);
+  }
+
+  // Extracts `archive` alone into a directory of its own and opens its
+  // ITEMS.dat with the record driver.
+  static ArchivedItems Extract(const std::string& archive) {
+    ScratchDirectory out;
+    ArchivedItems items;
+    const RunResult extracted = RunQmZip({"-ext", "-over=all", archive}, out.path());
+    if (extracted.exit_code != 0) {
+      items.problems.push_back("extraction: " + extracted.err);
+      return items;
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(out.path()))
+      items.files.push_back(entry.path().filename().string());
+    std::sort(items.files.begin(), items.files.end());
+    RecordFile copy(ItemsDeclaration(out / "ITEMS"));
+    if (copy.Open() != 0) return items;
+    const platform::RecordFileCheck check = copy.Check();
+    items.problems = check.problems;
+    items.records = copy.Records();
+    return items;
+  }
+
+  ScratchDirectory dir_;
+};
+
+TEST_F(QmZipRecordFilesTest, AHotJournalIsRolledBackAndTheArchiveHoldsTheCommittedRecords) {
+  {
+    RecordFile file(ItemsDeclaration(Items()));
+    ASSERT_EQ(file.Create(), 0);
+  }
+  // The writer commits 100 items, then dies in a transaction large enough to
+  // have spilled pages into the file: torn, with a hot journal beside it.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    {
+      RecordFile writer(ItemsDeclaration(Items()));
+      if (writer.Open() != 0 || AddItems(writer, 1, 100) != 0) ::_exit(2);
+    }
+    platform::SqliteConnection db;
+    if (db.Open(Items() + ".dat", SQLITE_OPEN_READWRITE) != SQLITE_OK) ::_exit(3);
+    const char* torn =
+        "PRAGMA cache_size = 10; BEGIN; DELETE FROM records;"
+        "CREATE TABLE filler(x);"
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000)"
+        " INSERT INTO filler SELECT randomblob(1000) FROM n;";
+    if (db.Execute(torn) != SQLITE_OK) ::_exit(4);
+    ::kill(::getpid(), SIGKILL);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended with " << WEXITSTATUS(status) << " before its kill";
+  ASSERT_TRUE(dir_.Exists("ITEMS.dat-journal"));
+
+  const RunResult added = RunQmZip({"-add", "Tdx01", "*.dat", "*.ini"}, dir_.path());
+  ASSERT_EQ(added.exit_code, 0) << added.err;
+
+  const ArchivedItems archived = Extract(dir_ / "Tdx01.Zip");
+  EXPECT_EQ(archived.files, std::vector<std::string>{"ITEMS.dat"}) << "the journal is not packed";
+  EXPECT_TRUE(archived.problems.empty()) << archived.problems.front();
+  EXPECT_EQ(archived.records, 100);
+}
+
+TEST_F(QmZipRecordFilesTest, AShareModeThatDeniesReadingFailsTheCommandAndWritesNoArchive) {
+  MakeItems(3);
+  dir_.Write("Qmoor.Ini", "[USER]\nProg=Tdx\n");
+  const struct {
+    int holder_mode;
+    bool archive_exists;
+  } cases[] = {
+      {platform::kAccessReadWrite | platform::kShareDenyRead, false},
+      {platform::kAccessReadWrite | platform::kShareDenyAll, false},
+      {platform::kAccessReadWrite | platform::kShareDenyRead, true},
+      {platform::kAccessRead | platform::kShareDenyAll, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "mode " << c.holder_mode << ", archive exists " << c.archive_exists);
+    std::filesystem::remove(dir_ / "Tdx01.Zip");
+    if (c.archive_exists) {
+      ASSERT_EQ(RunQmZip({"-add", "Tdx01", "*.dat", "*.ini"}, dir_.path()).exit_code, 0);
+    }
+    RecordFile holder(ItemsDeclaration(Items()));
+    ASSERT_EQ(holder.Open(c.holder_mode), 0);
+    const Snapshot before = TakeSnapshot(dir_.path());
+
+    const RunResult added = RunQmZip({"-add", "Tdx01", "*.dat", "*.ini"}, dir_.path());
+    EXPECT_EQ(added.exit_code, 6);
+    EXPECT_TRUE(added.err.starts_with("QmZip: ")) << added.err;
+    EXPECT_NE(added.err.find("ITEMS.dat"), std::string::npos) << added.err;
+    EXPECT_EQ(std::count(added.err.begin(), added.err.end(), '\n'), 1) << added.err;
+    const Snapshot after = TakeSnapshot(dir_.path());
+    EXPECT_EQ(after, before) << Summary(before) << "\n" << Summary(after);
+  }
+}
+
+// Beside a record file, .dat files that only look like one in part are
+// packed as they are.
+TEST_F(QmZipRecordFilesTest, DatFilesThatAreNotRecordFilesArePackedByteForByte) {
+  MakeItems(5);
+  dir_.Write("JOBS.dat", RecordData(200000, 7));
+  dir_.Write("HEADER.dat", std::string("SQLite format 3\0", 16) + RecordData(5000, 8));
+  dir_.Write("EMPTY.dat", "");
+  {
+    platform::SqliteConnection other;
+    ASSERT_EQ(other.Open(dir_ / "OTHER.dat", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE), SQLITE_OK);
+    ASSERT_EQ(other.Execute("CREATE TABLE t(x); INSERT INTO t VALUES (1), (2);"), SQLITE_OK);
+  }
+  const std::vector<std::string> plain = {"JOBS.dat", "HEADER.dat", "EMPTY.dat", "OTHER.dat"};
+  std::vector<std::string> bytes;
+  for (const std::string& name : plain) bytes.push_back(dir_.Read(name));
+
+  const RunResult added = RunQmZip({"-add", "Tdx01", "*.dat"}, dir_.path());
+  ASSERT_EQ(added.exit_code, 0) << added.err;
+  ScratchDirectory out;
+  ASSERT_EQ(RunQmZip({"-ext", "-over=all", dir_ / "Tdx01.Zip"}, out.path()).exit_code, 0);
+  for (size_t i = 0; i < plain.size(); ++i) EXPECT_TRUE(out.Read(plain[i]) == bytes[i]) << plain[i];
+  EXPECT_EQ(Extract(dir_ / "Tdx01.Zip").records, 5);
+}
+
+}  // namespace
+}  // namespace qm::qmzip::testing
