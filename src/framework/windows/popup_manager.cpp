@@ -65,16 +65,18 @@ void PopupManager::Teardown() {
   POPUPITEMS.reset();
 }
 
-std::string PopupManager::UniqueName(const std::string& text) const {
-  std::string base;
+std::string PopupManager::NameFrom(const std::string& text) {
   const std::string trimmed = TrimRight(text);
-  if (trimmed == "-") {
-    base = "Separator";
-  } else {
-    for (const unsigned char c : trimmed) {
-      if (std::isalnum(c) || c == '_') base += static_cast<char>(c);
-    }
+  if (trimmed == "-") return "Separator";
+  std::string base;
+  for (const unsigned char c : trimmed) {
+    if (std::isalnum(c) || c == '_') base += static_cast<char>(c);
   }
+  return base;
+}
+
+std::string PopupManager::UniqueName(const std::string& text) const {
+  const std::string base = NameFrom(text);
   std::string name = base;
   for (int suffix = 1; IndexOf(name) >= 0; ++suffix) name = base + std::to_string(suffix);
   return name;
@@ -130,7 +132,7 @@ std::string PopupManager::AddItem(const std::string& text) { return AddItem(text
 
 std::string PopupManager::AddMirrorItem(const std::string& text, std::int32_t control) {
   CriticalSectionGuard guard(items_lock_);
-  int index = IndexOf(text);
+  int index = IndexOf(NameFrom(text));
   if (index < 0) {
     AddItem(text, text);
     index = static_cast<int>(POPUPITEMS->size()) - 1;
@@ -220,6 +222,11 @@ int PopupManager::GetItems(bool selectable_only) const {
   return count;
 }
 
+std::string PopupManager::GetLastSelection() const {
+  CriticalSectionGuard guard(items_lock_);
+  return LASTSELECTION;
+}
+
 void PopupManager::FreeItems() {
   CriticalSectionGuard guard(items_lock_);
   if (POPUPITEMS) POPUPITEMS->clear();
@@ -237,10 +244,15 @@ void PopupManager::Refresh(Item& item) {
   const std::string caption = window ? window->Property(kPropText, item.CONTROLID) : std::string();
   if (!caption.empty() && (item.TEXT.empty() || item.TEXT[0] == '!')) item.TEXT = caption;
   if (!item.TEXT.empty() && item.TEXT[0] == '!') item.TEXT.erase(0, 1);
-  if (item.DISABLED == 0 && window) {
-    item.DISABLED = window->Property(kPropDisable, item.CONTROLID) == "1" ? 1 : 2;
-  }
   if (item.ICON.empty() && window) item.ICON = window->Property(kPropIcon, item.CONTROLID);
+}
+
+bool PopupManager::ShownDisabled(const Item& item, const platform::Window* window) {
+  // A mirror item takes its button's state anew each time it is shown.
+  if (item.DISABLED == 0 && item.MIMICMODE && window) {
+    return window->Property(kPropDisable, item.CONTROLID) == "1";
+  }
+  return item.DISABLED == 1;
 }
 
 std::string PopupManager::MenuText() {
@@ -263,7 +275,7 @@ std::string PopupManager::MenuText() {
     }
     previous_depth = item.DEPTH;
     Refresh(item);
-    if (item.DISABLED == 1) menu += "~";
+    if (ShownDisabled(item, window.get())) menu += "~";
     if (item.CHECK == 1) menu += "+";
     if (item.CHECK == 2) menu += "-";
     if (icon_blocks && !IsSeparator(item)) {
@@ -302,6 +314,7 @@ std::string PopupManager::Choose(int number, bool toolbox_mode) {
 
 std::string PopupManager::Ask(int, int) {
   if (GetItems(false) == 0) {
+    CriticalSectionGuard guard(items_lock_);
     LASTSELECTION.clear();
     return LASTSELECTION;
   }
@@ -337,7 +350,7 @@ void PopupManager::RunToolbox(const std::string& title) {
       } else {
         button.text = item.TEXT;
       }
-      button.disabled = item.DISABLED == 1;
+      button.disabled = ShownDisabled(item, PARENTWINDOW);
       toolbox.controls.push_back(button);
       x += 24;
       height = 24;

@@ -70,7 +70,8 @@ class PopupManager {
   // The number of items; with `selectable_only` those that are neither
   // separators nor sub-menu headers.
   int GetItems(bool selectable_only) const;
-  const std::string& GetLastSelection() const { return LASTSELECTION; }
+  // A copy: the toolbox's thread writes the selection.
+  std::string GetLastSelection() const;
   void FreeItems();
   const Item* FindItem(const std::string& name) const;
 
@@ -85,8 +86,8 @@ class PopupManager {
 
   std::uint8_t CLEARKEYCODE = 0;
   std::uint8_t NOICONS = 0;
-  std::string LASTSELECTION;
-  std::int32_t LASTNUMBERSELECTION = 0;
+  std::string LASTSELECTION;              // Protected by items_lock_
+  std::int32_t LASTNUMBERSELECTION = 0;   // Protected by items_lock_
   std::unique_ptr<std::vector<Item>> POPUPITEMS;
   Translator* TRANSLATOR = nullptr;
   IniManager* INIMGR = nullptr;
@@ -96,9 +97,13 @@ class PopupManager {
   std::shared_ptr<platform::Window> THISWINDOW;  // Protected by items_lock_
 
  private:
+  // The letters, digits and underscores of the text; "Separator" for "-".
+  static std::string NameFrom(const std::string& text);
   std::string UniqueName(const std::string& text) const;
   int IndexOf(const std::string& name) const;
   void Refresh(Item& item);
+  // Whether the item shows disabled, a mirror item as its control on `window` is.
+  static bool ShownDisabled(const Item& item, const platform::Window* window);
   bool IsHeader(size_t index) const;
   // Maps the n-th countable item to its name and posts its event.
   std::string Choose(int number, bool toolbox_mode);

@@ -112,6 +112,20 @@ TEST_F(PopupManagerTest, MirrorItemFollowsItsButtonAndPressesIt) {
   EXPECT_EQ(NextEvent(), std::make_pair(kEventAccepted, kChangeButton));
 }
 
+TEST_F(PopupManagerTest, MirrorItemTakesItsButtonsStateAtEveryDisplay) {
+  popup_.AddMirrorItem("!&Insert", kInsertButton);
+  for (const bool enabled : {false, true, false, true}) {
+    window_->SetControlEnabled(kInsertButton, enabled);
+    EXPECT_EQ(popup_.MenuText(), enabled ? "&Insert" : "~&Insert") << enabled;
+  }
+}
+
+TEST_F(PopupManagerTest, MirroringAControlAgainKeepsItsOneItem) {
+  EXPECT_EQ(popup_.AddMirrorItem("!&Insert", kInsertButton), "Insert");
+  EXPECT_EQ(popup_.AddMirrorItem("!&Insert", kInsertButton), "Insert");
+  EXPECT_EQ(popup_.GetItems(false), 1);
+}
+
 TEST_F(PopupManagerTest, ItemWithAnEventPostsItToItsControl) {
   const std::string name = popup_.AddItem("&Refresh");
   popup_.SetItemEvent(name, 1400, kInsertButton);
