@@ -87,10 +87,54 @@ void ViewManager::AddResetField(int field) {
   if (ORDER) ORDER->RESETFIELDS.push_back(field);
 }
 
-ErrorLevel ViewManager::ResetToStart() {
+ErrorLevel ViewManager::ResetToStart() { return ResetToEdge(true); }
+ErrorLevel ViewManager::ResetToEnd() { return ResetToEdge(false); }
+
+ErrorLevel ViewManager::ResetToEdge(bool start) {
   if (!VIEW) return LevelNotify;
   OPENED = 1;
-  return VIEW->SetOrder(MainKey()) == LevelNone ? LevelNone : LevelNotify;
+  const std::vector<const Range*> bounding = BoundingRanges();
+  if (bounding.empty()) return VIEW->SetOrder(MainKey()) == LevelNone ? LevelNone : LevelNotify;
+  // The key value at the range's start (end) is put into the record buffer
+  // only to position the view; the buffer is left as it was.
+  platform::RecordFile& file = *VIEW->FILE;
+  const auto& declaration = file.Declaration();
+  const auto& components = declaration.keys[static_cast<std::size_t>(MainKey() - 1)].components;
+  const std::vector<std::uint8_t> kept(file.Record(), file.Record() + file.RecordSize());
+  for (std::size_t i = 0; i < components.size(); ++i) {
+    const auto& field = declaration.fields[static_cast<std::size_t>(components[i] - 1)];
+    if (i < bounding.size()) {
+      const Range& range = *bounding[i];
+      platform::SetFieldText(field, file.Record(), start || range.HIGH.empty() ? range.LOW : range.HIGH);
+    } else if (start) {
+      platform::SetFieldLowest(field, file.Record());
+    } else {
+      platform::SetFieldHighest(field, file.Record());
+    }
+  }
+  const ErrorLevel level = VIEW->SetOrderAt(MainKey());
+  std::copy(kept.begin(), kept.end(), file.Record());
+  return level == LevelNone ? LevelNone : LevelNotify;
+}
+
+std::vector<const ViewManager::Range*> ViewManager::BoundingRanges() const {
+  std::vector<const Range*> bounding;
+  if (!ORDER || !VIEW || !VIEW->FILE) return bounding;
+  const auto& declaration = VIEW->FILE->Declaration();
+  const int key = ORDER->MAINKEY;
+  if (key < 1 || key > static_cast<int>(declaration.keys.size())) return bounding;
+  const platform::KeyDeclaration& declared = declaration.keys[static_cast<std::size_t>(key - 1)];
+  for (const int component : declared.components) {
+    const auto found = std::find_if(ORDER->RANGELIST.begin(), ORDER->RANGELIST.end(),
+                                    [component](const Range& range) { return range.FIELD == component; });
+    if (found == ORDER->RANGELIST.end()) break;
+    // A key that ignores case orders text otherwise than a range compares it.
+    const auto& field = declaration.fields[static_cast<std::size_t>(component - 1)];
+    if (declared.no_case && !platform::IsNumeric(field.encoding)) break;
+    bounding.push_back(&*found);
+    if (!found->HIGH.empty()) break;
+  }
+  return bounding;
 }
 
 ErrorLevel ViewManager::ResetToPosition(const std::string& position) {
@@ -124,16 +168,21 @@ int ViewManager::ValidateRecord() {
   if (!ORDER || !VIEW || !VIEW->FILE) return 0;
   const platform::RecordFile& file = *VIEW->FILE;
   const auto& fields = file.Declaration().fields;
+  // Past a range on the key's leading fields the rest of the order is out
+  // of range too: the read ends there.
+  const std::vector<const Range*> bounding = BoundingRanges();
+  bool skip = false;
   for (const Range& range : ORDER->RANGELIST) {
     if (range.FIELD < 1 || range.FIELD > static_cast<int>(fields.size())) continue;
     const auto& field = fields[static_cast<std::size_t>(range.FIELD - 1)];
-    if (range.HIGH.empty()) {
-      if (CompareField(field, file.Record(), range.LOW) != 0) return 2;
-    } else if (CompareField(field, file.Record(), range.LOW) < 0 ||
-               CompareField(field, file.Record(), range.HIGH) > 0) {
-      return 2;
-    }
+    const bool outside = range.HIGH.empty() ? CompareField(field, file.Record(), range.LOW) != 0
+                                            : CompareField(field, file.Record(), range.LOW) < 0 ||
+                                                  CompareField(field, file.Record(), range.HIGH) > 0;
+    if (!outside) continue;
+    if (std::find(bounding.begin(), bounding.end(), &range) != bounding.end()) return 1;
+    skip = true;
   }
+  if (skip) return 2;
   for (const auto& filter : ORDER->FILTER) {
     if (!filter()) return 2;
   }
@@ -447,7 +496,7 @@ void BrowseManager::ScrollEvent(int event) {
       if (!FILELOADED) {
         ROWS.clear();
         CURRENTCHOICE = 0;
-        if (ResetToStart() == LevelNone) Fetch(false, LASTITEMS);
+        if (ResetToEnd() == LevelNone) Fetch(false, LASTITEMS);
       }
       CURRENTCHOICE = Rows();
       last_scroll_down_ = 1;
@@ -487,11 +536,15 @@ void BrowseManager::DragThumb() {
   }
 }
 
+bool BrowseManager::Disabled(int control) const {
+  const platform::Window* window = ListWindow();
+  if (!window || !window->HasControl(control)) return false;
+  return !window->ControlEnabled(control) || window->PropertyNumber(platform::kPropDisable, control) != 0;
+}
+
 void BrowseManager::Accept(int control) {
   platform::Window* window = ListWindow();
-  if (!window || control == 0 || !window->HasControl(control)) return;
-  if (!window->ControlEnabled(control) || window->PropertyNumber(platform::kPropDisable, control))
-    return;
+  if (!window || control == 0 || !window->HasControl(control) || Disabled(control)) return;
   window->Post({platform::kEventAccepted, control, 0});
 }
 
@@ -579,7 +632,7 @@ void BrowseManager::Locate(int key_code) {
     Fetch(true, LASTITEMS);
     CURRENTCHOICE = ROWS.empty() ? 0 : 1;
     if (Rows() < LASTITEMS && !ALLOWUNFILLED && !ROWS.empty()) Fetch(false, LASTITEMS - Rows());
-    if (ROWS.empty() && ResetToStart() == LevelNone) {
+    if (ROWS.empty() && ResetToEnd() == LevelNone) {
       Fetch(false, LASTITEMS);
       CURRENTCHOICE = Rows();
     }
@@ -672,7 +725,9 @@ ErrorLevel BrowseManager::HandleEvent() {
   } else if (control != 0) {
     TakeHighlight();
   }
-  if (event == platform::kEventAccepted && control != 0) {
+  // A popup item or the toolbox posts "accepted" whatever the state of its
+  // button: a disabled button is not pressed that way either.
+  if (event == platform::kEventAccepted && control != 0 && !Disabled(control)) {
     std::uint8_t request = RequestNone;
     if (control == DELETECONTROL) request = RequestDelete;
     else if (control == CHANGECONTROL) request = RequestChange;
@@ -681,7 +736,9 @@ ErrorLevel BrowseManager::HandleEvent() {
     if (request != RequestNone) {
       if (request == RequestInsert || HasRecord()) {
         WINDOW->Update();
-        Ask(request);
+        // A row whose record is gone leaves the file on whatever record was
+        // read last: a change or delete now would act on that one.
+        if (request == RequestInsert || !NEEDREFRESH) Ask(request);
       }
     } else if (control == SELECTCONTROL) {
       WINDOW->RESPONSE = ResponseCompleted;

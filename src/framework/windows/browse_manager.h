@@ -90,8 +90,11 @@ class ViewManager {
   // Fields whose change since the last fill makes the list stale.
   void AddResetField(int field);
 
-  // Puts the view at its start (end) for Next (Previous); 5 on failure.
+  // Puts the view at its start for Next, or at its end for Previous: the
+  // start (end) of the order's range when it has one on the key's leading
+  // fields. 5 on failure.
   ErrorLevel ResetToStart();
+  ErrorLevel ResetToEnd();
   // Puts the view at `position` of the current order: Next reads that row.
   ErrorLevel ResetToPosition(const std::string& position);
   // The next (previous) record that passes the order's range and filters:
@@ -124,6 +127,10 @@ class ViewManager {
 
  protected:
   ErrorLevel Step(bool forward);
+  ErrorLevel ResetToEdge(bool start);
+  // The ranges on the leading fields of the order's key, each but the last
+  // an equality: the records within them follow one another in the order.
+  std::vector<const Range*> BoundingRanges() const;
   int MainKey() const { return ORDER ? ORDER->MAINKEY : 0; }
 };
 
@@ -243,6 +250,8 @@ class BrowseManager : public ViewManager, public WindowComponent {
   // resets the window on a new selection before the browse sees the event;
   // without this the reset would put the highlight back on the old row.
   void TakeHighlight();
+  // The window has the control and it is disabled.
+  bool Disabled(int control) const;
   void Accept(int control);
   void PostNewSelection(int key_code);
   // A typed character moves to the first row whose leading key field

@@ -357,6 +357,40 @@ TEST_F(BrowseTest, RangesAndFiltersChooseTheRows) {
   EXPECT_EQ(ShownNames(), (std::vector<std::string>{"A09"}));
 }
 
+// Counts the records the view looks at.
+class CountingBrowse : public BrowseManager {
+ public:
+  int ValidateRecord() override {
+    ++looked_at;
+    return BrowseManager::ValidateRecord();
+  }
+  int looked_at = 0;
+};
+
+// A range on the order's leading key field starts the view at its low value
+// and ends it past its high value, in either direction, instead of reading
+// the rest of the file.
+TEST_F(BrowseTest, ARangeOnTheLeadingKeyFieldReadsOnlyWhatItHolds) {
+  MakeItems(30);
+  auto counting = std::make_unique<CountingBrowse>();
+  CountingBrowse& browse = *counting;
+  browse_ = std::move(counting);
+  OpenBrowse(false, 4, kNumberKey);
+  browse.AddRange(kNumberField, "13", "14");
+  browse.looked_at = 0;
+  browse.ResetFromFile();
+  browse.UpdateWindow();
+  EXPECT_EQ(ShownNames(), Names(13, 14));
+  EXPECT_LE(browse.looked_at, 6) << "the range and a record past either end, not the rest of the file";
+
+  browse.looked_at = 0;
+  Send(kEventListScrollBottom);
+  EXPECT_EQ(ShownNames(), Names(13, 14));
+  Send(kEventListScrollTop);
+  EXPECT_EQ(ShownNames(), Names(13, 14));
+  EXPECT_LE(browse.looked_at, 6);
+}
+
 TEST_F(BrowseTest, WithNoRecordTheRecordButtonsAreDisabledAndOnlyInsertAnswers) {
   MakeItems(0);
   OpenBrowse(true, 4);
@@ -404,6 +438,25 @@ TEST_F(BrowseTest, ADisabledButtonIsNotAcceptedByItsKey) {
   OpenBrowse(true, 4);
   window_->SetControlEnabled(kChangeButton, false);
   EXPECT_TRUE(Key(kKeyMouseLeft2).empty());
+}
+
+// A popup item posts "accepted" for its button whatever the button's state.
+TEST_F(BrowseTest, AnAcceptedDisabledButtonRunsNoRequest) {
+  MakeItems(3);
+  OpenBrowse(true, 4);
+  browse_->ASKPROCEDURE = 7;
+  std::vector<std::uint8_t> runs;
+  procedure_->on_run = [&](std::uint8_t request) { runs.push_back(request); };
+  for (int button : {kInsertButton, kChangeButton, kDeleteButton, kViewButton}) {
+    window_->SetControlEnabled(button, false);
+    window_->Post({kEventAccepted, button, 0});
+    Pump();
+  }
+  EXPECT_TRUE(runs.empty());
+  window_->SetControlEnabled(kViewButton, true);
+  window_->Post({kEventAccepted, kViewButton, 0});
+  Pump();
+  EXPECT_EQ(runs, std::vector<std::uint8_t>{RequestView});
 }
 
 TEST_F(BrowseTest, RightClickMakesTheRowUnderTheMouseCurrentBeforeThePopup) {
@@ -577,6 +630,69 @@ TEST_F(BrowseTest, UpdateRereadsTheRowAndAGoneRecordRefillsTheList) {
   Pump();
   browse_->UpdateWindow();
   EXPECT_EQ(ShownNames(), (std::vector<std::string>{"Changed", "A03", "A04"}));
+}
+
+// Every record of the items file, byte for byte, in record order.
+std::vector<std::string> StoredRecords() {
+  RecordFile file(ItemsDeclaration());
+  std::vector<std::string> records;
+  if (file.Open() != 0) return {"cannot open"};
+  file.Set();
+  while (file.Next() == 0) {
+    records.emplace_back(reinterpret_cast<const char*>(file.Record()), file.RecordSize());
+  }
+  return records;
+}
+
+TEST_F(BrowseTest, ARequestOnARecordAnotherStationDeletedRefillsTheListAndTouchesNoOther) {
+  struct Case {
+    const char* name;
+    int key;
+    std::function<void()> act;  // what the update procedure does to the record
+  };
+  const Case cases[] = {
+      {"change", kKeyCtrlEnter,
+       [this] {
+         SetField(*file_, kNameField, "Changed");
+         manager_->Update();
+       }},
+      {"delete", kKeyDelete, [this] { relations_->Delete(false); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MakeItems(10);
+    browse_ = std::make_unique<BrowseManager>();
+    OpenBrowse(true, 10);
+    browse_->ASKPROCEDURE = 7;
+    bool ran = false;
+    procedure_->on_run = [&](std::uint8_t) {
+      ran = true;
+      c.act();
+    };
+    ASSERT_TRUE(presenter_.SelectRow(*window_, kList, 3));
+    Pump();
+    {
+      RecordFile other(ItemsDeclaration());
+      ASSERT_EQ(other.Open(), 0);
+      other.Clear();
+      SetField(other, kNameField, "A03");
+      ASSERT_EQ(other.Get(kNameKey), 0);
+      ASSERT_EQ(other.Delete(), 0);
+    }
+    const std::vector<std::string> left = StoredRecords();
+    Send(kEventAlertKey, c.key);
+    Pump();  // the accepted button
+    EXPECT_FALSE(ran) << "the procedure would act on another record";
+    EXPECT_EQ(StoredRecords(), left);
+    browse_->UpdateWindow();
+    EXPECT_EQ(ShownNames(), (std::vector<std::string>{"A01", "A02", "A04", "A05", "A06", "A07", "A08", "A09",
+                                                      "A10"}));
+    browse_->Teardown();
+    relations_.reset();
+    manager_.reset();
+    file_.reset();
+    for (const auto& entry : fs::directory_iterator(directory_)) fs::remove_all(entry.path());
+  }
 }
 
 // A driver that cannot re-read a record by its position.
