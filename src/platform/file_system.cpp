@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,6 +57,13 @@ class Descriptor {
  private:
   int descriptor_;
 };
+
+// Makes a rename, removal or creation in the directory of `path` survive a
+// power cut, in the order it was made; a failure here loses nothing.
+void SyncDirectoryOf(const std::string& path) {
+  Descriptor directory(::open(ParentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.get() >= 0) ::fsync(directory.get());
+}
 
 // Writes all of `size` bytes; returns 0 or the errno of the failure.
 int WriteAll(int descriptor, const char* data, size_t size) {
@@ -174,15 +182,14 @@ int CopyFile(const std::string& source, const std::string& destination) {
   }
   if (const int error = to.CloseNow(); error != 0) return fail(error, destination);
   if (::rename(temporary.c_str(), destination.c_str()) != 0) return fail(errno, destination);
-
-  // Makes the rename itself survive a crash; a failure here loses nothing.
-  Descriptor directory(::open(ParentOf(destination).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directory.get() >= 0) ::fsync(directory.get());
+  SyncDirectoryOf(destination);
   return Succeed();
 }
 
 int RenameFile(const std::string& old_name, const std::string& new_name) {
   if (::renameat2(AT_FDCWD, old_name.c_str(), AT_FDCWD, new_name.c_str(), RENAME_NOREPLACE) == 0) {
+    SyncDirectoryOf(new_name);
+    if (ParentOf(new_name) != ParentOf(old_name)) SyncDirectoryOf(old_name);
     return Succeed();
   }
   const int error = errno;
@@ -195,6 +202,8 @@ int RenameFile(const std::string& old_name, const std::string& new_name) {
   struct stat status;
   if (::lstat(new_name.c_str(), &status) == 0) return ReportSystemError(EEXIST, new_name);
   if (::rename(old_name.c_str(), new_name.c_str()) != 0) return ReportSystemError(errno, old_name);
+  SyncDirectoryOf(new_name);
+  if (ParentOf(new_name) != ParentOf(old_name)) SyncDirectoryOf(old_name);
   return Succeed();
 }
 
@@ -204,7 +213,28 @@ int RemoveFile(const std::string& path) {
     return ReportSystemError(EISDIR, path);
   }
   if (::unlink(path.c_str()) != 0) return ReportSystemError(errno, path);
+  SyncDirectoryOf(path);
   return Succeed();
+}
+
+std::string ExistingNameIgnoringCase(const std::string& path) {
+  struct stat status;
+  if (::lstat(path.c_str(), &status) == 0) return path;
+  DIR* stream = ::opendir(ParentOf(path).c_str());
+  if (stream == nullptr) return path;
+  const std::string wanted = NameOf(path);
+  std::string found;
+  int matches = 0;
+  while (const dirent* entry = ::readdir(stream)) {
+    if (::strcasecmp(entry->d_name, wanted.c_str()) == 0) {
+      found = entry->d_name;
+      ++matches;
+    }
+  }
+  ::closedir(stream);
+  if (matches != 1) return path;
+  const size_t slash = path.find_last_of(kPathSeparator);
+  return slash == std::string::npos ? found : path.substr(0, slash + 1) + found;
 }
 
 std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& directory,

@@ -41,6 +41,15 @@ int RenameFile(const std::string& old_name, const std::string& new_name);
 // Removes a file; a directory is not removed (5).
 int RemoveFile(const std::string& path);
 
+// Copies, renames and removals are on disk in the order they were made by
+// the time they return, so a power cut cannot undo one and keep a later one.
+
+// The file `path` names, found as the product's platform finds names,
+// without regard to letter case: `path` itself when it exists, otherwise the
+// one entry of its directory whose name differs from it only in case;
+// `path` when there is none, or more than one.
+std::string ExistingNameIgnoringCase(const std::string& path);
+
 struct DirectoryEntry {
   std::string name;         // as stored, without the directory
   long date = 0;            // last change, local day number

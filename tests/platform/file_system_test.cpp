@@ -222,6 +222,23 @@ TEST_F(FileSystemTest, RemoveRefusesWhatIsNotAFile) {
   EXPECT_TRUE(IsDirectory(PathOf("sub")));
 }
 
+TEST_F(FileSystemTest, AnExistingNameIsFoundWithoutRegardToCaseWhenItIsTheOnlyOne) {
+  Write("TDX01.ZIP", "one");
+  Write("Tdx02.Zip", "two");
+  Write("TDX02.ZIP", "two again");
+  const struct {
+    const char* asked;
+    const char* found;
+  } cases[] = {
+      {"Tdx01.Zip", "TDX01.ZIP"},  // the only one in another case
+      {"Tdx02.Zip", "Tdx02.Zip"},  // the exact name comes first
+      {"tdx02.zip", "tdx02.zip"},  // two candidates: neither is taken
+      {"Tdx03.Zip", "Tdx03.Zip"},  // none
+  };
+  for (const auto& c : cases) EXPECT_EQ(ExistingNameIgnoringCase(PathOf(c.asked)), PathOf(c.found)) << c.asked;
+  EXPECT_EQ(ExistingNameIgnoringCase(PathOf("nodir/x")), PathOf("nodir/x"));
+}
+
 TEST_F(FileSystemTest, ExistsForFilesAndDirectories) {
   Write("Qmoor.Ini", "");
   EXPECT_TRUE(FileExists(PathOf("Qmoor.Ini")));
