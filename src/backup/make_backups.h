@@ -12,11 +12,14 @@
 namespace qm::backup {
 
 inline constexpr const char* kJournalName = ".TdxBack.journal";
+// The journal of an attempt that succeeded, until its leftovers are removed.
+inline constexpr const char* kFinishedJournalName = ".TdxBack.finished";
 
 void MakeBackups();
 
 // Undoes what a killed attempt left in the settings' data directory, once,
-// and says so. Returns true when there was something to undo.
+// and says so; removes the leftovers of one that had succeeded without a
+// word. Returns true when it said something.
 bool RecoverUnfinishedBackup();
 
 }  // namespace qm::backup

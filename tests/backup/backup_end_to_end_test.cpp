@@ -3,13 +3,16 @@
 // fails where a case needs a failing archiver.
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <cstring>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,7 +39,10 @@ std::map<std::string, std::string> Contents(const fs::path& directory) {
   std::map<std::string, std::string> contents;
   for (const auto& entry : fs::directory_iterator(directory)) {
     const std::string name = entry.path().filename().string();
-    if (name.starts_with("Tdx0") || name == ".TdxBack.journal") contents[name] = ReadAll(entry.path());
+    if (name.starts_with("Tdx0") || name.starts_with("TDX0") || name.starts_with(".TdxBack.j") ||
+        name.starts_with(".TdxBack.f")) {
+      contents[name] = ReadAll(entry.path());
+    }
   }
   return contents;
 }
@@ -262,6 +268,113 @@ TEST_F(BackupTest, KilledAttemptIsUndoneAtTheNextStart) {
     EXPECT_EQ(ReadAll(target_ / "Tdx.Zip"), "the old off-site archive");
     EXPECT_FALSE(fs::exists(target_ / "Tdx.Zip.Bak"));
     EXPECT_EQ(Run(StartOnly()).find("unfinished"), std::string::npos);
+  }
+}
+
+// Killed once the attempt had finished, before its leftovers were removed:
+// the next start keeps the new backup and has nothing to say.
+TEST_F(BackupTest, AnAttemptKilledAfterItFinishedIsKept) {
+  MakeGenerations(3);
+  WriteAll(target_ / "Tdx.Zip", "the old off-site archive");
+  int status = 0;
+  Run(BackupTo(target_.string()), "QM_TDXBACK_KILL_AT=finished", &status);
+  EXPECT_NE(status, 0);
+  const std::string transcript = Run(StartOnly());
+  EXPECT_EQ(transcript.find("unfinished"), std::string::npos) << transcript;
+  const auto after = Contents(data_);
+  EXPECT_EQ(after.at("Tdx01.Zip").substr(0, 2), "PK");
+  EXPECT_EQ(after.at("Tdx02.Zip"), "generation 1");
+  EXPECT_EQ(after.at("Tdx03.Zip"), "generation 2");
+  EXPECT_EQ(after.size(), 3u) << "leftovers of the attempt";
+  EXPECT_EQ(ReadAll(target_ / "Tdx.Zip").substr(0, 2), "PK");
+  EXPECT_FALSE(fs::exists(target_ / "Tdx.Zip.Bak"));
+}
+
+// A recovery killed after it had put generation 1 back: the next start
+// finishes it, says so once, and every generation is as it was.
+TEST_F(BackupTest, ARecoveryKilledPartWayIsFinishedByTheNextStart) {
+  MakeGenerations(3);
+  const auto before = Contents(data_);
+  WriteAll(data_ / "Tdx02.Old", "generation 2");
+  WriteAll(data_ / "Tdx03.Old", "generation 3");
+  WriteAll(data_ / "Tdx02.Zip", "generation 1");
+  WriteAll(data_ / "Tdx03.Zip", "generation 2");
+  std::string journal = "[Attempt]\nPhase=rotating\n";
+  for (int n = 1; n <= 3; ++n) {
+    journal += "Generation" + std::to_string(n) + "=" + (data_ / ("Tdx0" + std::to_string(n) + ".Zip")).string() +
+               "\nHad" + std::to_string(n) + "=1\n";
+  }
+  WriteAll(data_ / ".TdxBack.journal", journal);
+  const std::string transcript = Run(StartOnly());
+  EXPECT_NE(transcript.find("An unfinished backup was found and undone"), std::string::npos) << transcript;
+  EXPECT_EQ(Contents(data_), before);
+  EXPECT_EQ(Run(StartOnly()).find("unfinished"), std::string::npos);
+}
+
+// Generations and the target archive named in another letter case are
+// the same files to the archiver: they are rotated and kept, never added to.
+TEST_F(BackupTest, GenerationsInAnotherLetterCaseAreRotated) {
+  for (int n = 1; n <= 3; ++n) WriteAll(data_ / ("TDX0" + std::to_string(n) + ".ZIP"), "generation " + std::to_string(n));
+  for (const bool fail : {true, false}) {
+    SCOPED_TRACE(fail ? "failing" : "succeeding");
+    WriteAll(target_ / "TDX.ZIP", "the old off-site archive");
+    if (fail) UseFailingArchiver("USB DISK/Tdx.Zip");
+    else program_ = TDXBACK_BINARY;
+    const auto before = Contents(data_);
+    const std::string transcript = Run(BackupTo(target_.string()));
+    const auto after = Contents(data_);
+    if (fail) {
+      EXPECT_EQ(after, before) << transcript;
+      EXPECT_EQ(ReadAll(target_ / "TDX.ZIP"), "the old off-site archive");
+      EXPECT_FALSE(fs::exists(target_ / "Tdx.Zip"));
+      continue;
+    }
+    EXPECT_NE(transcript.find("\"Data backup was successful\""), std::string::npos) << transcript;
+    EXPECT_EQ(after.at("Tdx01.Zip").substr(0, 2), "PK");
+    EXPECT_EQ(after.at("TDX02.ZIP"), "generation 1");
+    EXPECT_EQ(after.at("TDX03.ZIP"), "generation 2");
+    EXPECT_EQ(after.size(), 3u);
+    EXPECT_EQ(ReadAll(target_ / "Tdx.Zip").substr(0, 2), "PK");
+    EXPECT_FALSE(fs::exists(target_ / "TDX.ZIP"));
+    EXPECT_FALSE(fs::exists(target_ / "Tdx.Zip.Bak"));
+  }
+}
+
+// A data directory that fills up part way: whichever step runs out of
+// room, the attempt ends with every generation as it was, and so does the
+// next one. A real full disk, from a small tmpfs.
+TEST_F(BackupTest, AFullDataDirectoryNeverCostsAGeneration) {
+  std::mt19937 random(7);
+  const auto noise = [&](std::size_t size) {
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+  };
+  for (const char* size : {"700k", "780k", "820k", "860k"}) {
+    SCOPED_TRACE(size);
+    data_ = root_ / (std::string("disk-") + size);
+    fs::create_directories(data_);
+    if (::mount("tmpfs", data_.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) != 0) {
+      GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    }
+    WriteAll(data_ / "Qmoor.Ini", "[Specs]\nPath=" + data_.string() + "\n[USER]\nProg=Tdx\n");
+    for (int n = 1; n <= 3; ++n) WriteAll(data_ / ("Tdx0" + std::to_string(n) + ".Zip"), noise(100 * 1024));
+    WriteAll(data_ / "JOBS.dat", noise(150 * 1024));
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+      SCOPED_TRACE(attempt);
+      const auto before = Contents(data_);
+      const std::string transcript = Run(BackupTo(target_.string()));
+      const auto after = Contents(data_);
+      if (transcript.find("\"Data backup was successful\"") != std::string::npos) {
+        EXPECT_EQ(after.at("Tdx02.Zip"), before.at("Tdx01.Zip"));
+        EXPECT_EQ(after.at("Tdx03.Zip"), before.at("Tdx02.Zip"));
+        EXPECT_EQ(after.size(), 3u);
+      } else {
+        EXPECT_EQ(after, before) << transcript;
+        EXPECT_EQ(transcript.find("undone"), std::string::npos) << transcript;
+      }
+    }
+    ::umount2(data_.c_str(), MNT_DETACH);
   }
 }
 
