@@ -24,6 +24,7 @@ int ProgramEntry() {
   Main();
   qm::platform::JoinThreads();
   TearDownRegisterManagers();
+  qm::GlobalIniManager().FinishHook();
   qm::GlobalIniManager().Finish();
   qm::GlobalTextMatcher().Kill();
   return 0;
