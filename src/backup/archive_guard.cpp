@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/file_system.h"
+#include "platform/process.h"
 
 namespace qm::backup {
 
@@ -22,11 +23,16 @@ bool ArchiveGuard::TryAcquire(const std::string& data_directory) {
     return false;
   }
   descriptor_ = descriptor;
+  // The archiver started under the lock shares it: should this process die
+  // while the archiver still writes, the data directory stays locked until
+  // the archiver has ended too.
+  platform::HandDownToPrograms(descriptor_);
   return true;
 }
 
 void ArchiveGuard::Release() {
   if (descriptor_ < 0) return;
+  if (platform::DescriptorHandedDown() == descriptor_) platform::HandDownToPrograms(-1);
   ::close(descriptor_);
   descriptor_ = -1;
 }

@@ -1,6 +1,10 @@
 // One archive operation at a time on a data directory, across the threads
 // of this process and across processes: an advisory lock on a file in the
 // data directory whose name the archive masks (*.dat, *.ini) never match.
+// Programs started on the taking thread while it is held share it (see
+// platform::HandDownToPrograms): the archiver keeps the data directory locked
+// until it has ended, even when this process dies before it. A guard is
+// released on the thread that took it.
 #pragma once
 
 #include <string>

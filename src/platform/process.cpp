@@ -21,6 +21,8 @@ extern char** environ;
 namespace qm::platform {
 namespace {
 
+thread_local int handed_down = -1;
+
 bool IsExecutableFile(const std::string& path) {
   struct stat status;
   return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
@@ -76,8 +78,9 @@ int SpawnAndWait(const std::string& program, const std::vector<std::string>& wor
   for (const std::string& word : words) arguments.push_back(const_cast<char*>(word.c_str()));
   arguments.push_back(nullptr);
 
-  // The program gets no descriptor of ours beyond the standard three, and
-  // starts with default signal handling whatever this thread has blocked.
+  // The program gets no descriptor of ours beyond the standard three and the
+  // one handed down, and starts with default signal handling whatever this
+  // thread has blocked.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   int output[2] = {-1, -1};
@@ -89,7 +92,9 @@ int SpawnAndWait(const std::string& program, const std::vector<std::string>& wor
     }
     posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
   }
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  // A descriptor that already is 3 loses its close-on-exec flag by this too.
+  if (handed_down >= 0) posix_spawn_file_actions_adddup2(&actions, handed_down, 3);
+  posix_spawn_file_actions_addclosefrom_np(&actions, handed_down >= 0 ? 4 : 3);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t no_signals, all_signals;
@@ -209,6 +214,10 @@ int RunAndWait(const std::string& command_line,
                const std::function<void(const std::string&)>& on_output_line) {
   return Run(command_line, &on_output_line);
 }
+
+void HandDownToPrograms(int descriptor) { handed_down = descriptor; }
+
+int DescriptorHandedDown() { return handed_down; }
 
 const std::string& ThisExecutableDirectory() {
   static const std::string directory = [] {

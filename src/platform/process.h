@@ -47,6 +47,16 @@ int RunAndWait(const std::string& command_line);
 int RunAndWait(const std::string& command_line,
                const std::function<void(const std::string&)>& on_output_line);
 
+// Hands `descriptor` down to every program RunAndWait starts on the calling
+// thread, as the program's descriptor 3; -1 hands nothing down. A lock on an
+// open file (flock) then stays taken while such a program runs, even when
+// the caller dies first. The caller keeps the descriptor open while it is
+// handed down and hands down -1 before closing it.
+void HandDownToPrograms(int descriptor);
+
+// The descriptor handed down on the calling thread, -1 for none.
+int DescriptorHandedDown();
+
 // The directory of the running executable; empty when it cannot be told.
 const std::string& ThisExecutableDirectory();
 

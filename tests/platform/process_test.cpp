@@ -1,10 +1,15 @@
 #include "platform/process.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -168,6 +173,60 @@ TEST(ThisExecutableDirectoryTest, HoldsTheRunningTestProgram) {
   const std::string& directory = ThisExecutableDirectory();
   ASSERT_FALSE(directory.empty());
   EXPECT_TRUE(FileExists(JoinPath(directory, "platform_tests")));
+}
+
+// A lock taken on a descriptor handed down outlives its taker while the
+// program it started runs: the taker is killed while the program waits on a
+// pipe, and only the program's end frees the lock.
+TEST_F(ProcessTest, AProgramHoldsTheLockOfTheDescriptorHandedDownToIt) {
+  const std::string lock_path = JoinPath(dir_, "lock");
+  const std::string fifo = JoinPath(dir_, "fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    bool hand_down;
+    bool locked_after_kill;
+  } cases[] = {{true, true}, {false, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.hand_down ? "handed down" : "not handed down");
+    const pid_t taker = ::fork();
+    ASSERT_GE(taker, 0);
+    if (taker == 0) {
+      const int descriptor = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      if (descriptor < 0 || ::flock(descriptor, LOCK_EX) != 0) ::_exit(2);
+      if (c.hand_down) HandDownToPrograms(descriptor);
+      RunAndWait("sh -c \"read line < '" + fifo + "'\"");
+      ::_exit(3);
+    }
+    // Opening the pipe's other end waits until the program has started.
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    ::kill(taker, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(taker, &status, 0), taker);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    const int probe = ::open(lock_path.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(probe, 0);
+    const bool locked = ::flock(probe, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    EXPECT_EQ(locked, c.locked_after_kill);
+    // The program ends at the pipe's end of file, and with it the last holder.
+    ::close(writer);
+    EXPECT_EQ(::flock(probe, LOCK_EX), 0);
+    ::close(probe);
+  }
+}
+
+TEST_F(ProcessTest, NothingIsHandedDownOnceTheDescriptorIsTakenBack) {
+  const int descriptor = ::open(JoinPath(dir_, "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(descriptor, 0);
+  const std::string has_three = "sh -c \"[ -e /proc/self/fd/3 ]\"";
+  HandDownToPrograms(descriptor);
+  EXPECT_EQ(DescriptorHandedDown(), descriptor);
+  EXPECT_EQ(RunAndWait(has_three), 0);
+  HandDownToPrograms(-1);
+  EXPECT_EQ(DescriptorHandedDown(), -1);
+  EXPECT_EQ(RunAndWait(has_three), 1);
+  ::close(descriptor);
 }
 
 }  // namespace
