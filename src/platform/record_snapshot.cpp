@@ -99,4 +99,31 @@ RecordSnapshotResult SnapshotRecordFile(const std::string& source_path, const st
   return RecordSnapshotResult{};
 }
 
+RecordSnapshotResult RollBackRecordJournal(const std::string& path, int timeout_seconds) {
+  const std::string journal = path + "-journal";
+  struct stat status;
+  if (::lstat(journal.c_str(), &status) != 0) return RecordSnapshotResult{};
+  {
+    // The first read of a file with a hot journal rolls the journal back,
+    // which takes a connection that may write the file.
+    SqliteConnection connection;
+    int result = connection.Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+    if (result != SQLITE_OK) return Failed(kErrDriverError, SqliteReason(connection, result));
+    sqlite3_busy_timeout(connection.Handle(), timeout_seconds * 1000);
+    SqliteStatement read(connection.Handle(), "PRAGMA schema_version;");
+    result = read.Ok() ? read.Step() : read.PrepareResult();
+    if (IsBusy(result)) return Failed(kErrAccessDenied, "another program kept it locked: " + SqliteReason(connection, result));
+    if (result != SQLITE_ROW) return Failed(kErrDriverError, SqliteReason(connection, result));
+  }
+  // SQLite applies a journal whose first byte is not zero; one left after
+  // the rollback (its header cleared, or emptied) is never applied.
+  const int descriptor = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) return RecordSnapshotResult{};
+  unsigned char first = 0;
+  const ssize_t got = ::pread(descriptor, &first, 1, 0);
+  ::close(descriptor);
+  if (got == 0 || (got == 1 && first == 0)) return RecordSnapshotResult{};
+  return Failed(kErrDriverError, "its journal was not rolled back");
+}
+
 }  // namespace qm::platform

@@ -31,4 +31,14 @@ bool IsRecordFile(const std::string& path);
 RecordSnapshotResult SnapshotRecordFile(const std::string& source_path, const std::string& copy_path,
                                         int timeout_seconds = 5);
 
+// Brings the record file at `path` back to its last committed state: a hot
+// journal that a crashed writer left beside it is rolled back into it and
+// removed, so that it can never be applied to another file put in its place.
+// 0 when no journal that could be applied is left; 5 when another program
+// kept the file locked; 90 when the journal cannot be rolled back. Call it
+// while holding the file's share lock for read/write deny all and no SQLite
+// connection to it. Waits up to `timeout_seconds` for a writer that is
+// committing.
+RecordSnapshotResult RollBackRecordJournal(const std::string& path, int timeout_seconds = 5);
+
 }  // namespace qm::platform

@@ -6,8 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <deque>
 #include <map>
 #include <vector>
+
+#include "platform/record_share_lock.h"
+#include "platform/record_snapshot.h"
 
 #include "tools/qmzip/archive_reader.h"
 #include "tools/qmzip/entry_name.h"
@@ -147,6 +151,22 @@ Outcome ArchiveExtractor::Extract(const std::string& archive_path) {
         return temp.Sync();
       });
   if (failure) return failure;  // the temporary files remove themselves
+
+  // A record file about to be replaced is claimed against every other open
+  // of it, so that no program goes on writing the copy it has open, and is
+  // brought to its committed state: a journal a crashed writer left beside
+  // it would otherwise be applied to the restored file at its next open. The
+  // claims last until every rename is done.
+  std::deque<platform::RecordShareLock> claims;
+  for (const std::string& target : targets) {
+    if (!platform::IsRecordFile(target)) continue;
+    if (claims.emplace_back().Acquire(target, platform::kAccessReadWrite | platform::kShareDenyAll) != 0)
+      return Failure{ExitCode::ReadWriteError, "cannot replace '" + target + "': another program has it open"};
+    const platform::RecordSnapshotResult rolled_back = platform::RollBackRecordJournal(target);
+    if (rolled_back.code != 0)
+      return Failure{ExitCode::ReadWriteError,
+                     "cannot replace '" + target + "': its journal cannot be rolled back: " + rolled_back.reason};
+  }
 
   struct Replaced {
     std::string target;

@@ -20,7 +20,11 @@ class ArchiveExtractor {
   // disk are they renamed over the targets (an existing file of the same name without
   // regard to letter case is the target), and a failed rename puts back every file
   // already replaced. A damaged or hostile archive leaves the directory as it was;
-  // success leaves exactly the archive's files with their stored times.
+  // success leaves exactly the archive's files with their stored times. Before the
+  // renames, every record file to be replaced is claimed read/write deny all in the
+  // record driver's share modes (one that another program has open refuses the whole
+  // extraction) and a hot journal beside it is rolled back into it, so that it cannot
+  // be applied to the restored file; the claims are held until all renames are done.
   Outcome Extract(const std::string& archive_path);
 
  private:
