@@ -4,6 +4,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform/file_system.h"
 #include "platform/process.h"
 
@@ -18,8 +20,8 @@ bool ArchiveGuard::TryAcquire(const std::string& data_directory) {
   const int descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (descriptor < 0) return false;
   if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+    refused_as_busy_ = errno == EWOULDBLOCK;
     ::close(descriptor);
-    refused_as_busy_ = true;
     return false;
   }
   descriptor_ = descriptor;

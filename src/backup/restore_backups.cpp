@@ -215,7 +215,13 @@ class RestoreWindow : public RegisterWindow {
     }
     ArchiveGuard guard;
     if (!guard.TryAcquire(ClipTrailingBlanks(Settings().DATADIR))) {
-      Say(kBusyMessage);
+      if (guard.RefusedAsBusy()) {
+        Say(kBusyMessage);
+        return;
+      }
+      // Nothing can be restored into a data directory that cannot be locked.
+      Say("Error - Restore was unsuccessful");
+      MYWINDOW->Post({platform::kEventCloseWindow});
       return;
     }
     RegisterFile().Close();

@@ -295,6 +295,22 @@ TEST_F(RestoreTest, RestoreIsRefusedWhileAnotherHoldsTheDataDirectory) {
   EXPECT_EQ(Data().at("JOBS.dat"), "jobs of today");
 }
 
+// A data directory whose lock file cannot be made is no busy one: the restore
+// fails as any other failed restore does, without running the archiver.
+TEST_F(RestoreTest, ADataDirectoryThatCannotBeLockedFailsTheRestoreWithoutSayingBusy) {
+  MakeGenerations(1);
+  WriteData("today");
+  WriteAll(data_ / "Qmoor.Ini", "[Specs]\nPath=" + data_.string() + "\n[USER]\nProg=Tdx\nDatadrive=" +
+                                    (root_ / "missing").string() + "\n");
+  const std::string transcript = Run(RestoreRow(1));
+  EXPECT_NE(transcript.find("message \"Restore\" \"Error - Restore was unsuccessful\""), std::string::npos)
+      << transcript;
+  EXPECT_EQ(transcript.find("Another backup or restore"), std::string::npos) << transcript;
+  EXPECT_NE(transcript.find("closed \"Restore a Backup\""), std::string::npos) << transcript;
+  EXPECT_EQ(transcript.find("run "), std::string::npos) << transcript;
+  EXPECT_EQ(Data().at("JOBS.dat"), "jobs of today");
+}
+
 // Two windows opened together each list the whole register, never a part.
 TEST_F(RestoreTest, TwoWindowsEachListTheWholeRegister) {
   MakeGenerations(3);
