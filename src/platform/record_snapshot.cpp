@@ -64,7 +64,7 @@ RecordSnapshotResult SnapshotRecordFile(const std::string& source_path, const st
   int result = source.Open(source_path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
   if (result != SQLITE_OK) result = source.Open(source_path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
   if (result != SQLITE_OK) return Failed(kErrDriverError, SqliteReason(source, result));
-  sqlite3_busy_timeout(source.Handle(), timeout_seconds * 1000);
+  source.SetBusyWait(timeout_seconds * 1000);
 
   // One read transaction over the check and the whole copy: the copy is the
   // state this transaction sees, whatever is committed meanwhile.
@@ -109,7 +109,7 @@ RecordSnapshotResult RollBackRecordJournal(const std::string& path, int timeout_
     SqliteConnection connection;
     int result = connection.Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
     if (result != SQLITE_OK) return Failed(kErrDriverError, SqliteReason(connection, result));
-    sqlite3_busy_timeout(connection.Handle(), timeout_seconds * 1000);
+    connection.SetBusyWait(timeout_seconds * 1000);
     SqliteStatement read(connection.Handle(), "PRAGMA schema_version;");
     result = read.Ok() ? read.Step() : read.PrepareResult();
     if (IsBusy(result)) return Failed(kErrAccessDenied, "another program kept it locked: " + SqliteReason(connection, result));

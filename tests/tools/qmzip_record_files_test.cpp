@@ -1,6 +1,6 @@
-// QmZip -add over record files: what goes into the archive is the committed
-// state of each, also of one that a crashed writer left torn, and a share
-// mode that denies reading stops the whole command. Each archive is
+// QmZip -add over record files: what goes into the archive is a committed
+// state of each, whatever another process is doing to the live file, and a
+// share mode that denies reading stops the whole command. Each archive is
 // judged by extracting it alone and opening the copy with the record driver.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,6 +16,7 @@
 #include "platform/record_fields.h"
 #include "platform/record_file.h"
 #include "platform/record_share_lock.h"
+#include "platform/record_transaction.h"
 #include "platform/sqlite_connection.h"
 #include "qmzip_harness.h"
 
@@ -24,6 +25,8 @@ namespace {
 
 using platform::RecordDeclaration;
 using platform::RecordFile;
+
+constexpr int kBatch = 10;
 
 RecordDeclaration ItemsDeclaration(const std::string& disk_name) {
   RecordDeclaration declaration;
@@ -43,6 +46,21 @@ int AddItems(RecordFile& file, int first, int last) {
     if (!platform::SetFieldText(file.Declaration().fields[0], file.Record(), std::to_string(number))) return -1;
     if (!platform::SetFieldText(file.Declaration().fields[1], file.Record(), "item")) return -1;
     if (const int error = file.Add(); error != 0) return error;
+  }
+  return 0;
+}
+
+// Adds items in transactions of kBatch until `stop` exists; writes one byte
+// to `ready` after the first commit. The exit code of a forked writer.
+int CommitBatchesUntil(const std::string& disk_name, int first, const std::string& stop, int ready) {
+  RecordFile writer(ItemsDeclaration(disk_name));
+  if (writer.Open() != 0) return 2;
+  for (int number = first; !std::filesystem::exists(stop); number += kBatch) {
+    platform::RecordTransaction transaction;
+    if (transaction.Begin({&writer}, 5) != 0) return 3;
+    if (AddItems(writer, number, number + kBatch - 1) != 0) return 4;
+    if (transaction.Commit() != 0) return 5;
+    if (number == first && ::write(ready, "r", 1) != 1) return 6;
   }
   return 0;
 }
@@ -125,6 +143,48 @@ TEST_F(QmZipRecordFilesTest, AHotJournalIsRolledBackAndTheArchiveHoldsTheCommitt
   EXPECT_EQ(archived.files, std::vector<std::string>{"ITEMS.dat"}) << "the journal is not packed";
   EXPECT_TRUE(archived.problems.empty()) << archived.problems.front();
   EXPECT_EQ(archived.records, 100);
+}
+
+TEST_F(QmZipRecordFilesTest, ArchivesMadeWhileAnotherProcessCommitsHoldACommittedState) {
+  MakeItems(100);
+  const std::string stop = dir_ / "stop";
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(ready[0]);
+    ::_exit(CommitBatchesUntil(Items(), 101, stop, ready[1]));
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  const bool writing = ::read(ready[0], &byte, 1) == 1;
+  ::close(ready[0]);
+
+  std::vector<RunResult> runs;
+  if (writing) {
+    for (int n = 1; n <= 6; ++n) runs.push_back(RunQmZip({"-add", "Tdx0" + std::to_string(n), "*.dat"}, dir_.path()));
+  }
+  dir_.Write("stop", "");
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(writing) << "the writer never committed";
+  // The writer was never kept from committing by the archiver's reads.
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer status " << status;
+
+  RecordFile live(ItemsDeclaration(Items()));
+  ASSERT_EQ(live.Open(), 0);
+  const std::int64_t committed = live.Records();
+  for (size_t i = 0; i < runs.size(); ++i) {
+    SCOPED_TRACE(i + 1);
+    ASSERT_EQ(runs[i].exit_code, 0) << runs[i].err;
+    const ArchivedItems archived = Extract(dir_ / ("Tdx0" + std::to_string(i + 1) + ".Zip"));
+    EXPECT_TRUE(archived.problems.empty()) << archived.problems.front();
+    // Every commit added a whole batch: any other count is a torn copy.
+    EXPECT_GE(archived.records, 100 + kBatch);
+    EXPECT_LE(archived.records, committed);
+    EXPECT_EQ(archived.records % kBatch, 0) << archived.records;
+  }
 }
 
 TEST_F(QmZipRecordFilesTest, AShareModeThatDeniesReadingFailsTheCommandAndWritesNoArchive) {
