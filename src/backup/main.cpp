@@ -9,6 +9,7 @@
 #include "framework/text/text_matcher.h"
 #include "framework/windows/application.h"
 #include "platform/qt/qt_presenter.h"
+#include "platform/window.h"
 
 namespace {
 
@@ -22,6 +23,10 @@ int ProgramEntry() {
   InstallRegisterThreadHooks();
   BuildRegisterManagers();
   Main();
+  // With the frame gone the program ends: every other window is asked to
+  // close, and does once it has finished what it is doing, a running
+  // archiver included.
+  for (const auto& window : qm::platform::OpenWindows()) window->Post({qm::platform::kEventCloseDown});
   qm::platform::JoinThreads();
   TearDownRegisterManagers();
   qm::GlobalIniManager().FinishHook();

@@ -155,16 +155,23 @@ TEST_F(MainFrameTest, FrameStaysUsableWhileABackupWaitsForItsArchiver) {
 }
 
 // Exit closes the frame itself (a script that runs out would close it too,
-// so the step after Exit waits for it) and the program ends with it.
+// so the step after Exit waits for it) and the program ends with it, also
+// when a window of another thread is still open: that one closes too.
 TEST_F(MainFrameTest, ExitEndsTheProgram) {
-  const int status = Run("wait open " + Quoted(kFrame) + "\npress " + Quoted(kFrame) +
-                         " \"E&xit\"\nwait closed " + Quoted(kFrame) + "\n");
-  const std::string transcript = ReadAll(Transcript());
-  EXPECT_EQ(status, 0) << transcript;
-  EXPECT_NE(transcript.find("closed " + Quoted(kFrame)), std::string::npos) << transcript;
-  EXPECT_EQ(transcript.find("error"), std::string::npos) << transcript;
-  // The frame's place is kept for the next start.
-  EXPECT_NE(ReadAll(data_ / "TdxBack.INI").find("[Main]"), std::string::npos);
+  for (const bool backup_open : {false, true}) {
+    SCOPED_TRACE(backup_open ? "with a backup window open" : "alone");
+    const std::string open_backup =
+        backup_open ? "press " + Quoted(kFrame) + " -9\nwait open \"Make a Backup\"\n" : std::string();
+    const std::string wait_backup = backup_open ? "wait closed \"Make a Backup\"\n" : std::string();
+    const int status = Run("wait open " + Quoted(kFrame) + "\n" + open_backup + "press " + Quoted(kFrame) +
+                           " \"E&xit\"\nwait closed " + Quoted(kFrame) + "\n" + wait_backup);
+    const std::string transcript = ReadAll(Transcript());
+    EXPECT_EQ(status, 0) << transcript;
+    EXPECT_NE(transcript.find("closed " + Quoted(kFrame)), std::string::npos) << transcript;
+    EXPECT_EQ(transcript.find("error"), std::string::npos) << transcript;
+    // The frame's place is kept for the next start.
+    EXPECT_NE(ReadAll(data_ / "TdxBack.INI").find("[Main]"), std::string::npos);
+  }
 }
 
 }  // namespace
