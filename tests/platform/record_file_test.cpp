@@ -248,6 +248,25 @@ TEST_F(RecordFileTest, BuildGivesAFileTheDeclaredKeysOrRefusesDuplicatesLeavingI
   ASSERT_EQ(strict->Build(), 0);
   ASSERT_EQ(strict->Open(), 0);
   EXPECT_EQ(strict->Records(), 1);
+  strict->Close();
+
+  // A file made with a key fewer has no column for it: the build gives it one.
+  RecordDeclaration fewer = JobsDeclaration(DiskName("FEWER"));
+  fewer.keys.pop_back();
+  {
+    RecordFile file(fewer);
+    ASSERT_EQ(file.Create(), 0);
+    ASSERT_EQ(file.Open(), 0);
+    ASSERT_EQ(AddJob(file, 1, "A", 1, "", "R2"), 0);
+    ASSERT_EQ(AddJob(file, 2, "A", 2, "", "R1"), 0);
+  }
+  auto full = NewFile("FEWER");
+  EXPECT_EQ(full->Open(), kErrKeyFileInvalid);
+  ASSERT_EQ(full->Build(), 0) << LastRuntimeError().file_error_message;
+  ASSERT_EQ(full->Open(), 0);
+  ASSERT_EQ(full->Set(kReferenceKey), 0);
+  EXPECT_EQ(Read(*full), (std::vector<int>{2, 1}));
+  EXPECT_TRUE(full->Check().problems.empty());
 }
 
 TEST_F(RecordFileTest, ScrambledKeyValuesAreFoundByTheCheck) {
