@@ -594,7 +594,7 @@ int RecordFile::Open(int mode) {
     } else if (!SameRecordLayout(stored, declaration_)) {
       code = kErrDeclarationMismatch;
       message = "the stored record layout differs from the declared one";
-    } else if (!SameKeys(stored, declaration_) || !IndexesIntact(connection, declaration_)) {
+    } else if (!keys_as_they_are_ && (!SameKeys(stored, declaration_) || !IndexesIntact(connection, declaration_))) {
       code = kErrKeyFileInvalid;
       message = "the stored keys differ from the declared ones or an index is damaged";
     } else if (connection.Execute("PRAGMA cache_size = -32768;") != SQLITE_OK ||

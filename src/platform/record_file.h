@@ -112,6 +112,10 @@ class RecordFile {
   // read/write, deny none). Checks the stored declaration: 47 for another
   // record layout, 46 for other or missing keys or indexes.
   int Open(int mode = kOpenReadWriteDenyNone);
+  // For reading the records in record order only, as an upgrade copies
+  // them: Open then takes keys and indexes as they are, damaged or not,
+  // instead of answering 46, so that the file need not be changed first.
+  void TakeKeysAsTheyAre() { keys_as_they_are_ = true; }
   // Flushes a stream, drops holds and closes. Closing a closed file does
   // nothing.
   int Close();
@@ -259,6 +263,7 @@ class RecordFile {
   RecordFileObserver* observer_ = nullptr;
   int open_mode_ = kOpenReadWriteDenyNone;
   int read_ahead_ = 0;
+  bool keys_as_they_are_ = false;
   bool quick_scan_ = false;
   int recover_seconds_ = 5;
   bool streaming_ = false;

@@ -277,13 +277,10 @@ int Conversion::Run() {
   RecordDeclaration source_declaration = stored_;
   source_declaration.disk_name = file_.Declaration().disk_name;
   source_ = std::make_unique<RecordFile>(source_declaration);
+  // The records are copied in record order, so damaged indexes of the old
+  // structure do not matter and the original stays untouched.
+  source_->TakeKeysAsTheyAre();
   int code = source_->Open(kExclusive);
-  if (code == kErrKeyFileInvalid) {
-    // Damaged indexes of the old structure: rebuilt under that structure,
-    // which changes no record, so that the records can be read in order.
-    code = source_->Build();
-    if (code == 0) code = source_->Open(kExclusive);
-  }
   if (code == kErrDeclarationMismatch) {
     // Another station may have converted it since we looked.
     RecordDeclaration now;

@@ -355,11 +355,14 @@ TEST_F(UpgradeLibraryTest, DamagedKeysAnswerInvalidKeyUntilRebuilt) {
 TEST_F(UpgradeLibraryTest, UpgradesAnOldFileWhoseIndexIsDamaged) {
   Make(OldStock(disk_name_), {{{"S:CODE", "A"}, {"S:QTY", "1"}}, {{"S:CODE", "B"}, {"S:QTY", "2"}}});
   ASSERT_EQ(RecordFaults::DropIndex(disk_name_ + ".dat", 1), 0);
+  const std::string original = Bytes(disk_name_ + ".dat");
   UpgradeLibrary library;
   RecordFile file(NewStock(disk_name_));
   Register(library, file, 2);
   ASSERT_EQ(library.FileOpen(file, kOpenReadWriteDenyNone), 0) << LastRuntimeError().file_error_message;
   EXPECT_EQ(file.Records(), 2);
+  // The records were read as they were: the kept original was never changed.
+  EXPECT_EQ(Bytes(disk_name_ + ".dat.v1"), original);
 }
 
 // What the library leaves to the driver, and what it answers for files it
