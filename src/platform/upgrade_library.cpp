@@ -115,7 +115,18 @@ bool ConvertField(const FieldDeclaration& from, const std::uint8_t* from_record,
     value = PlainText(from.encoding, number);
   } else {
     if (IsFloat(to.encoding)) {
-      SetFieldNumber(to, to_record, FieldNumber(from, from_record));
+      const double number = FieldNumber(from, from_record);
+      // A 4-byte float holds about seven digits: a whole number or decimal
+      // that it would round to another value at the source's scale does
+      // not fit.
+      if (to.encoding == FieldEncoding::kF32) {
+        const double scale = std::pow(10.0, from.encoding == FieldEncoding::kDecimal ? from.decimals : 0);
+        if (std::llround(static_cast<double>(static_cast<float>(number)) * scale) != std::llround(number * scale)) {
+          *problem = "has too many digits for its field";
+          return false;
+        }
+      }
+      SetFieldNumber(to, to_record, number);
       return true;
     }
     value = FieldText(from, from_record);
@@ -610,6 +621,13 @@ int UpgradeLibrary::FileOpen(RecordFile& file, int mode) {
 
   RecordDeclaration target = file.Declaration();
   target.version = registered->second.version;
+  // Another data file copied under this one's name: converting it would
+  // match few fields by name and leave blank records.
+  if (!SameName(stored.label, target.label)) {
+    SetRuntimeError(kErrDeclarationMismatch, path, "0",
+                    "the file holds " + stored.label + ", not " + target.label + "; it is not changed");
+    return kErrDeclarationMismatch;
+  }
   if (stored.version > target.version) {
     SetRuntimeError(kErrDeclarationMismatch, path, "0",
                     "the file has structure version " + std::to_string(stored.version) +

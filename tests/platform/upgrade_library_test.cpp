@@ -250,6 +250,11 @@ TEST_F(UpgradeLibraryTest, ConvertsValuesBetweenEncodingsAndRefusesThoseThatDoNo
       {{"S:VALUE", E::kF64}, "1e+300", {"S:VALUE", E::kF32}, nullptr},
       {{"S:VALUE", E::kF32}, "0.5", {"S:VALUE", E::kF64}, "0.5"},
       {{"S:VALUE", E::kI32}, "7", {"S:VALUE", E::kF64}, "7"},
+      // A 4-byte float holds 16777216 but not the next whole number.
+      {{"S:VALUE", E::kI32}, "16777216", {"S:VALUE", E::kF32}, "16777216"},
+      {{"S:VALUE", E::kI32}, "16777217", {"S:VALUE", E::kF32}, nullptr},
+      {{"S:VALUE", E::kDecimal, 0, 9, 2}, "2.5", {"S:VALUE", E::kF32}, "2.5"},
+      {{"S:VALUE", E::kDecimal, 0, 11, 2}, "123456789.12", {"S:VALUE", E::kF32}, nullptr},
       {{"S:VALUE", E::kText, 8}, "ABCDEFGH", {"S:VALUE", E::kText, 4}, "ABCD"},
       {{"S:VALUE", E::kText, 4}, "AB", {"S:VALUE", E::kText, 8}, "AB"},
       {{"S:VALUE", E::kCString, 10}, "abc", {"S:VALUE", E::kText, 6}, "abc"},
@@ -309,20 +314,33 @@ TEST_F(UpgradeLibraryTest, RefusesRecordsThatDuplicateANewUniqueKey) {
   EXPECT_EQ(Bytes(disk_name_ + ".dat"), original);
 }
 
-TEST_F(UpgradeLibraryTest, RefusesANewerStructureAndLeavesItAlone) {
+TEST_F(UpgradeLibraryTest, RefusesANewerStructureOrAnotherFilesDataAndLeavesItAlone) {
   RecordDeclaration newer = NewStock(disk_name_);
   newer.version = 3;
-  Make(newer, {{{"S:CODE", "NUT6"}}});
-  const std::string original = Bytes(disk_name_ + ".dat");
-  UpgradeLibrary library;
-  RecordFile file(NewStock(disk_name_));
-  Register(library, file, 2);
-  EXPECT_EQ(library.FileOpen(file, kOpenReadWriteDenyNone), kErrDeclarationMismatch);
-  EXPECT_EQ(LastRuntimeError().file_error_message,
-            "the file has structure version 3, newer than version 2 that this program knows; it is not changed");
-  EXPECT_FALSE(file.IsOpen());
-  EXPECT_EQ(Bytes(disk_name_ + ".dat"), original);
-  EXPECT_EQ(Names(dir_), std::vector<std::string>{"STOCK.dat"});
+  RecordDeclaration foreign = OldStock(disk_name_);
+  foreign.label = "FARMS";
+  const struct {
+    const char* what;
+    RecordDeclaration stored;
+    const char* message;
+  } cases[] = {
+      {"newer", newer, "the file has structure version 3, newer than version 2 that this program knows; it is not changed"},
+      {"another file's", foreign, "the file holds FARMS, not TdStock; it is not changed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(disk_name_ + ".dat");
+    Make(c.stored, {{{"S:CODE", "NUT6"}}});
+    const std::string original = Bytes(disk_name_ + ".dat");
+    UpgradeLibrary library;
+    RecordFile file(NewStock(disk_name_));
+    Register(library, file, 2);
+    EXPECT_EQ(library.FileOpen(file, kOpenReadWriteDenyNone), kErrDeclarationMismatch);
+    EXPECT_EQ(LastRuntimeError().file_error_message, c.message);
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(Bytes(disk_name_ + ".dat"), original);
+    EXPECT_EQ(Names(dir_), std::vector<std::string>{"STOCK.dat"});
+  }
 }
 
 // Keys that do not match their records answer 46 with the file closed, so
@@ -541,13 +559,13 @@ TEST_F(UpgradeLibraryTest, WithoutLinksTheOriginalIsKeptAsACopy) {
 // In a read-only directory a sound file opens for reading only, and one
 // that needs an upgrade is refused and left as it was.
 TEST_F(UpgradeLibraryTest, InAReadOnlyDirectoryNothingIsWritten) {
-  Make(NewStock(dir_ + "/SOUND"), {{{"S:CODE", "A"}}});
+  RecordDeclaration sound_declaration = NewStock(dir_ + "/SOUND");
+  sound_declaration.label = "TdSound";
+  Make(sound_declaration, {{{"S:CODE", "A"}}});
   Make(OldStock(disk_name_), {{{"S:CODE", "A"}}});
   const std::string original = Bytes(disk_name_ + ".dat");
   UpgradeFaults::RefuseWrites(dir_);
   UpgradeLibrary library;
-  RecordDeclaration sound_declaration = NewStock(dir_ + "/SOUND");
-  sound_declaration.label = "TdSound";
   RecordFile sound(sound_declaration);
   RecordFile file(NewStock(disk_name_));
   Register(library, file, 2);
