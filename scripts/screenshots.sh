@@ -2,8 +2,8 @@
 # Starts TdxBack on a virtual X display in a scratch data directory and saves
 # PNG screenshots into docs/screenshots/: the main frame, the backup window
 # and the busy window while QmZip packs. The keys a user would press are
-# sent with xdotool; a QmZip that waits a moment before packing keeps the
-# busy window up long enough to be seen.
+# sent with xdotool; QmZip's progress lines are handed on slowly, so that
+# the busy window stays up long enough to be seen part way.
 #
 # Needs Xvfb, a small window manager for the title bars (openbox) and
 # ImageMagick's import, xdotool; installs them when missing.
@@ -23,7 +23,8 @@ start_display "${QM_SCREENSHOT_DISPLAY:-93}"
 
 mkdir -p "$RUN_DIR/bin" "$RUN_DIR/data" "$RUN_DIR/USB DISK"
 cp "$ROOT/$BUILD/bin/TdxBack" "$RUN_DIR/bin/"
-printf '#!/bin/sh\nsleep 3\nexec "%s" "$@"\n' "$ROOT/$BUILD/bin/QmZip" > "$RUN_DIR/bin/QmZip"
+printf '#!/bin/sh\n"%s" "$@" | while read -r line; do echo "$line"; sleep 0.08; done\n' \
+  "$ROOT/$BUILD/bin/QmZip" > "$RUN_DIR/bin/QmZip"
 chmod +x "$RUN_DIR/bin/QmZip"
 printf '[Specs]\nPath=.\n[USER]\nProg=Tdx\n' > "$RUN_DIR/data/Qmoor.Ini"
 head -c 40000000 /dev/urandom > "$RUN_DIR/data/TDV30.dat"
