@@ -16,6 +16,7 @@
 #include "platform/record_share_lock.h"
 #include "platform/sqlite_connection.h"
 #include "qmzip_harness.h"
+#include "record_items.h"
 
 namespace qm::qmzip::testing {
 namespace {
@@ -23,68 +24,12 @@ namespace {
 using platform::RecordDeclaration;
 using platform::RecordFile;
 
-RecordDeclaration ItemsDeclaration(const std::string& disk_name) {
-  RecordDeclaration declaration;
-  declaration.label = "TdItems";
-  declaration.disk_name = disk_name;
-  declaration.prefix = "ITM";
-  declaration.AddField("ITM:NUMBER", platform::FieldEncoding::kU32);
-  declaration.AddField("ITM:NAME", platform::FieldEncoding::kText, 20);
-  declaration.keys = {platform::KeyDeclaration{"ITM:NumberKey", {1}, true, false, true, false}};
-  return declaration;
-}
-
-// Adds items first..last to an open file: 0 or the driver's error.
-int AddItems(RecordFile& file, int first, int last) {
-  for (int number = first; number <= last; ++number) {
-    file.Clear();
-    if (!platform::SetFieldText(file.Declaration().fields[0], file.Record(), std::to_string(number))) return -1;
-    if (!platform::SetFieldText(file.Declaration().fields[1], file.Record(), "item")) return -1;
-    if (const int error = file.Add(); error != 0) return error;
-  }
-  return 0;
-}
-
 std::string Items(const ScratchDirectory& dir) { return dir / "ITEMS"; }
 
-// ITEMS.dat holding items 1..count, committed and closed.
-void MakeItems(const ScratchDirectory& dir, int count) {
-  RecordFile file(ItemsDeclaration(Items(dir)));
-  ASSERT_EQ(file.Create(), 0);
-  ASSERT_EQ(file.Open(), 0);
-  ASSERT_EQ(AddItems(file, 1, count), 0);
-}
+void MakeItems(const ScratchDirectory& dir, int count) { testing::MakeItems(Items(dir), count); }
 
-// A writer in a process of its own commits items first..last to ITEMS.dat;
-// when `crash` it then dies in a transaction large enough to have spilled
-// pages into the file, which leaves it torn with a hot journal beside it.
 void Write(const ScratchDirectory& dir, int first, int last, bool crash) {
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    {
-      RecordFile writer(ItemsDeclaration(Items(dir)));
-      if (writer.Open() != 0 || AddItems(writer, first, last) != 0) ::_exit(2);
-    }
-    if (!crash) ::_exit(0);
-    platform::SqliteConnection db;
-    if (db.Open(Items(dir) + ".dat", SQLITE_OPEN_READWRITE) != SQLITE_OK) ::_exit(3);
-    const char* torn =
-        "PRAGMA cache_size = 10; BEGIN; DELETE FROM records;"
-        "CREATE TABLE filler(x);"
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000)"
-        " INSERT INTO filler SELECT randomblob(1000) FROM n;";
-    if (db.Execute(torn) != SQLITE_OK) ::_exit(4);
-    ::kill(::getpid(), SIGKILL);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  if (crash) {
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended with " << WEXITSTATUS(status) << " before its kill";
-    ASSERT_TRUE(dir.Exists("ITEMS.dat-journal"));
-  } else {
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  WriteItemsElsewhere(Items(dir), first, last, crash);
 }
 
 // Items 1..50 archived, 51..80 committed afterwards, then the restore: the

@@ -19,6 +19,7 @@
 #include "platform/record_transaction.h"
 #include "platform/sqlite_connection.h"
 #include "qmzip_harness.h"
+#include "record_items.h"
 
 namespace qm::qmzip::testing {
 namespace {
@@ -27,28 +28,6 @@ using platform::RecordDeclaration;
 using platform::RecordFile;
 
 constexpr int kBatch = 10;
-
-RecordDeclaration ItemsDeclaration(const std::string& disk_name) {
-  RecordDeclaration declaration;
-  declaration.label = "TdItems";
-  declaration.disk_name = disk_name;
-  declaration.prefix = "ITM";
-  declaration.AddField("ITM:NUMBER", platform::FieldEncoding::kU32);
-  declaration.AddField("ITM:NAME", platform::FieldEncoding::kText, 20);
-  declaration.keys = {platform::KeyDeclaration{"ITM:NumberKey", {1}, true, false, true, false}};
-  return declaration;
-}
-
-// Adds items first..last to an open file: 0 or the driver's error.
-int AddItems(RecordFile& file, int first, int last) {
-  for (int number = first; number <= last; ++number) {
-    file.Clear();
-    if (!platform::SetFieldText(file.Declaration().fields[0], file.Record(), std::to_string(number))) return -1;
-    if (!platform::SetFieldText(file.Declaration().fields[1], file.Record(), "item")) return -1;
-    if (const int error = file.Add(); error != 0) return error;
-  }
-  return 0;
-}
 
 // Adds items in transactions of kBatch until `stop` exists; writes one byte
 // to `ready` after the first commit. The exit code of a forked writer.
@@ -75,13 +54,7 @@ class QmZipRecordFilesTest : public ::testing::Test {
  protected:
   std::string Items() const { return dir_ / "ITEMS"; }
 
-  // ITEMS.dat holding items 1..count, committed and closed.
-  void MakeItems(int count) const {
-    RecordFile file(ItemsDeclaration(Items()));
-    ASSERT_EQ(file.Create(), 0);
-    ASSERT_EQ(file.Open(), 0);
-    ASSERT_EQ(AddItems(file, 1, count), 0);
-  }
+  void MakeItems(int count) const { testing::MakeItems(Items(), count); }
 
   // Extracts `archive` alone into a directory of its own and opens its
   // ITEMS.dat with the record driver.
@@ -112,29 +85,7 @@ TEST_F(QmZipRecordFilesTest, AHotJournalIsRolledBackAndTheArchiveHoldsTheCommitt
     RecordFile file(ItemsDeclaration(Items()));
     ASSERT_EQ(file.Create(), 0);
   }
-  // The writer commits 100 items, then dies in a transaction large enough to
-  // have spilled pages into the file: torn, with a hot journal beside it.
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    {
-      RecordFile writer(ItemsDeclaration(Items()));
-      if (writer.Open() != 0 || AddItems(writer, 1, 100) != 0) ::_exit(2);
-    }
-    platform::SqliteConnection db;
-    if (db.Open(Items() + ".dat", SQLITE_OPEN_READWRITE) != SQLITE_OK) ::_exit(3);
-    const char* torn =
-        "PRAGMA cache_size = 10; BEGIN; DELETE FROM records;"
-        "CREATE TABLE filler(x);"
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000)"
-        " INSERT INTO filler SELECT randomblob(1000) FROM n;";
-    if (db.Execute(torn) != SQLITE_OK) ::_exit(4);
-    ::kill(::getpid(), SIGKILL);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended with " << WEXITSTATUS(status) << " before its kill";
-  ASSERT_TRUE(dir_.Exists("ITEMS.dat-journal"));
+  WriteItemsElsewhere(Items(), 1, 100, true);
 
   const RunResult added = RunQmZip({"-add", "Tdx01", "*.dat", "*.ini"}, dir_.path());
   ASSERT_EQ(added.exit_code, 0) << added.err;
