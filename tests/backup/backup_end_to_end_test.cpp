@@ -17,21 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "tdxback_test.h"
+
 namespace qm::backup::testing {
 namespace {
-
-namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteAll(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // The generations, safety copies and journal of a data directory with their
 // bytes (the register file and window settings change on every run).
@@ -47,27 +36,16 @@ std::map<std::string, std::string> Contents(const fs::path& directory) {
   return contents;
 }
 
-class BackupTest : public ::testing::Test {
+class BackupTest : public TdxBackTest {
  protected:
   void SetUp() override {
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("qm-backup-") + test->test_suite_name() + "-" + test->name();
-    for (char& c : name) {
-      if (c == '/') c = '-';
-    }
-    root_ = fs::temp_directory_path() / name;
-    fs::remove_all(root_);
-    data_ = root_ / "data";
+    TdxBackTest::SetUp();
     target_ = root_ / "USB DISK";
     bin_ = root_ / "bin";
-    fs::create_directories(data_);
     fs::create_directories(target_);
     fs::create_directories(bin_);
-    WriteAll(data_ / "Qmoor.Ini", "[Specs]\nPath=" + data_.string() + "\n[USER]\nProg=Tdx\n");
     WriteAll(data_ / "JOBS.dat", "not really a record file, but bytes to pack");
-    program_ = TDXBACK_BINARY;
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   void SetProg(const std::string& prog) {
     WriteAll(data_ / "Qmoor.Ini", "[Specs]\nPath=" + data_.string() + "\n[USER]\nProg=" + prog + "\n");
@@ -88,19 +66,6 @@ class BackupTest : public ::testing::Test {
     program_ = (bin_ / "TdxBack").string();
   }
 
-  // Runs TdxBack in the data directory with `script`; the transcript.
-  std::string Run(const std::string& script, const std::string& environment = "", int* status = nullptr) {
-    WriteAll(root_ / "steps.script", script);
-    const fs::path transcript = root_ / "transcript.txt";
-    fs::remove(transcript);
-    const std::string command = "cd '" + data_.string() + "' && env QM_UI_SCRIPT='" + (root_ / "steps.script").string() +
-                                "' QM_UI_TRANSCRIPT='" + transcript.string() + "' QM_UI_TIMEOUT=20 " + environment +
-                                " '" + program_ + "' >/dev/null 2>&1";
-    const int result = std::system(command.c_str());
-    if (status) *status = result;
-    return ReadAll(transcript);
-  }
-
   // Opens the backup window, chooses `target` and presses "&Backup".
   static std::string BackupTo(const std::string& target) {
     return "wait open \"Quillmoor Backup / Restore\"\n"
@@ -114,8 +79,7 @@ class BackupTest : public ::testing::Test {
 
   static std::string StartOnly() { return "wait open \"Quillmoor Backup / Restore\"\n"; }
 
-  fs::path root_, data_, target_, bin_;
-  std::string program_;
+  fs::path target_, bin_;
 };
 
 // The rotation: each generation moves one place down, the oldest drops

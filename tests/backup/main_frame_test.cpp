@@ -13,30 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "tdxback_test.h"
+
 namespace qm::backup::testing {
 namespace {
-
-namespace fs = std::filesystem;
-
-constexpr const char* kFrame = "Quillmoor Backup / Restore";
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteAll(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::string Quoted(const std::string& text) {
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') quoted += '\\';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
 
 // The threads of the windows with `caption` that the transcript saw open,
 // in the order they opened.
@@ -50,36 +30,21 @@ std::vector<int> ThreadsOf(const std::string& transcript, const std::string& cap
   return threads;
 }
 
-class MainFrameTest : public ::testing::Test {
+class MainFrameTest : public TdxBackTest {
  protected:
   void SetUp() override {
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    root_ = fs::temp_directory_path() / (std::string("qm-frame-") + test->name());
-    fs::remove_all(root_);
-    data_ = root_ / "data";
-    fs::create_directories(data_);
+    TdxBackTest::SetUp();
     fs::create_directories(root_ / "target");
     fs::create_directories(root_ / "bin");
-    WriteAll(data_ / "Qmoor.Ini", "[Specs]\nPath=" + data_.string() + "\n[USER]\nProg=Tdx\n");
     WriteAll(data_ / "JOBS.dat", "bytes to pack");
-    program_ = TDXBACK_BINARY;
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  // Runs TdxBack in the data directory with `script`; its exit status.
-  int Run(const std::string& script, const std::string& environment = "") {
-    WriteAll(root_ / "steps.script", script);
-    fs::remove(Transcript());
-    const std::string command = "cd '" + data_.string() + "' && env QM_UI_SCRIPT='" + (root_ / "steps.script").string() +
-                                "' QM_UI_TRANSCRIPT='" + Transcript().string() + "' QM_UI_TIMEOUT=20 " + environment +
-                                " '" + program_ + "' >/dev/null 2>&1";
-    return std::system(command.c_str());
   }
 
-  fs::path Transcript() const { return root_ / "transcript.txt"; }
-
-  fs::path root_, data_;
-  std::string program_;
+  // Runs TdxBack with `script`; its exit status.
+  int RunForStatus(const std::string& script, const std::string& environment = "") {
+    int status = -1;
+    Run(script, environment, &status);
+    return status;
+  }
 };
 
 // Each action, pressed once by its number and once by its text: two windows
@@ -99,7 +64,7 @@ TEST_F(MainFrameTest, EveryActionOpensItsWindowOnAThreadOfItsOwn) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    const int status = Run("wait open " + Quoted(kFrame) + "\npress " + Quoted(kFrame) + " " +
+    const int status = RunForStatus("wait open " + Quoted(kFrame) + "\npress " + Quoted(kFrame) + " " +
                            std::to_string(c.control) + "\nwait open " + Quoted(c.caption) + "\npress " +
                            Quoted(kFrame) + " " + Quoted(c.text) + "\nsleep 2\n");
     const std::string transcript = ReadAll(Transcript());
@@ -136,7 +101,7 @@ TEST_F(MainFrameTest, FrameStaysUsableWhileABackupWaitsForItsArchiver) {
                              "press " + Quoted(kFrame) + " -10\nwait open \"Restore a Backup\"\n"
                              "close \"Restore a Backup\"\nwait closed \"Restore a Backup\"\n"
                              "answer ok\nwait closed \"Make a Backup\"\n";
-  auto run = std::async(std::launch::async, [&] { return Run(script); });
+  auto run = std::async(std::launch::async, [&] { return RunForStatus(script); });
   // Let the archiver go once the restore window has come and gone, or once
   // TdxBack has ended without it.
   while (run.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready &&
@@ -163,7 +128,7 @@ TEST_F(MainFrameTest, ExitEndsTheProgram) {
     const std::string open_backup =
         backup_open ? "press " + Quoted(kFrame) + " -9\nwait open \"Make a Backup\"\n" : std::string();
     const std::string wait_backup = backup_open ? "wait closed \"Make a Backup\"\n" : std::string();
-    const int status = Run("wait open " + Quoted(kFrame) + "\n" + open_backup + "press " + Quoted(kFrame) +
+    const int status = RunForStatus("wait open " + Quoted(kFrame) + "\n" + open_backup + "press " + Quoted(kFrame) +
                            " \"E&xit\"\nwait closed " + Quoted(kFrame) + "\n" + wait_backup);
     const std::string transcript = ReadAll(Transcript());
     EXPECT_EQ(status, 0) << transcript;

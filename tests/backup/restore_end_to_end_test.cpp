@@ -15,49 +15,20 @@
 #include <utility>
 #include <vector>
 
+#include "tdxback_test.h"
+
 namespace qm::backup::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr const char* kFrame = "Quillmoor Backup / Restore";
 constexpr const char* kWindow = "Restore a Backup";
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteAll(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::string Quoted(const std::string& text) {
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') quoted += '\\';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
-class RestoreTest : public ::testing::Test {
+class RestoreTest : public TdxBackTest {
  protected:
   void SetUp() override {
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("qm-restore-") + test->test_suite_name() + "-" + test->name();
-    for (char& c : name) {
-      if (c == '/') c = '-';
-    }
-    root_ = fs::temp_directory_path() / name;
-    fs::remove_all(root_);
-    data_ = root_ / "data";
+    TdxBackTest::SetUp();
     drive_ = root_ / "USB DISK";
-    fs::create_directories(data_);
     fs::create_directories(drive_);
-    WriteAll(data_ / "Qmoor.Ini", "[Specs]\nPath=" + data_.string() + "\n[USER]\nProg=Tdx\n");
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   // The data files with contents that say which generation they are.
   void WriteData(const std::string& generation) {
@@ -83,17 +54,6 @@ class RestoreTest : public ::testing::Test {
     }
   }
 
-  std::string Run(const std::string& script, const std::string& timeout = "20") {
-    WriteAll(root_ / "steps.script", script);
-    const fs::path transcript = root_ / "transcript.txt";
-    fs::remove(transcript);
-    const std::string command = "cd '" + data_.string() + "' && env QM_UI_SCRIPT='" +
-                                (root_ / "steps.script").string() + "' QM_UI_TRANSCRIPT='" + transcript.string() +
-                                "' QM_UI_TIMEOUT=" + timeout + " '" + std::string(TDXBACK_BINARY) + "' >/dev/null 2>&1";
-    std::system(command.c_str());
-    return ReadAll(transcript);
-  }
-
   static std::string Open() {
     return std::string("wait open ") + Quoted(kFrame) + "\npress " + Quoted(kFrame) + " -10\nwait open " +
            Quoted(kWindow) + "\n";
@@ -105,7 +65,7 @@ class RestoreTest : public ::testing::Test {
     return Open() + Select(row) + Press("\"&Restore\"") + "wait closed " + Quoted(kWindow) + "\n";
   }
 
-  fs::path root_, data_, drive_;
+  fs::path drive_;
 };
 
 TEST_F(RestoreTest, WithoutArchivesOnlyExtDriveIsListedAndRestoreAsksForTheDrive) {
@@ -222,7 +182,7 @@ TEST_F(RestoreTest, DriveButtonCanBePressedOnlyOnTheExtDriveRow) {
   MakeGenerations(1);
   for (const auto& [row, pressable] : {std::pair{1, false}, std::pair{2, true}}) {
     SCOPED_TRACE(row);
-    const std::string transcript = Run(Open() + Select(row) + Press("\"Drive\"") + "dialog cancel\n", "2");
+    const std::string transcript = Run(Open() + Select(row) + Press("\"Drive\"") + "dialog cancel\n", "", nullptr, 2);
     EXPECT_EQ(transcript.find("dialog directory") != std::string::npos, pressable) << transcript;
     EXPECT_EQ(transcript.find("\"Drive\": control Drive cannot be pressed") != std::string::npos, !pressable)
         << transcript;
