@@ -560,6 +560,7 @@ void BrowseManager::TakeKey(int key_code) {
   if (ROWS.empty()) {
     if (key_code == kKeyInsert) Accept(INSERTCONTROL);
     else Locate(key_code);
+    AfterKeyAction();
     return;
   }
   switch (key_code) {
@@ -587,9 +588,17 @@ void BrowseManager::TakeKey(int key_code) {
     case kKeyApps:
       ShowList();
       PostNewSelection(kKeyApps);
-      break;
+      return;
     default: Locate(key_code); break;
   }
+  if (key_code != kKeyMouseRight) AfterKeyAction();
+}
+
+void BrowseManager::AfterKeyAction() {
+  // The window follows the row the key left current, as after any new
+  // selection the user makes.
+  ShowList();
+  PostNewSelection(0);
 }
 
 void BrowseManager::Locate(int key_code) {

@@ -181,6 +181,8 @@ class BrowseManager : public ViewManager, public WindowComponent {
   // Scrolls as list event 3 to 8 does.
   void ScrollEvent(int event);
   void TakeKey(int key_code);
+  // Redraws the list and posts a new selection once a key has done its work.
+  void AfterKeyAction();
   void NewSelection(int key_code);
   // Runs the update procedure for `request` through the window manager.
   virtual void Ask(std::uint8_t request);

@@ -192,11 +192,17 @@ class BrowseTest : public ::testing::Test {
     }
   }
   // Hands an alert key on the list to the browse; answers what it posted.
+  // The events a key queued, as {event, control}, without the new
+  // selection of the list that follows a key's work (key_selected_ tells
+  // whether it came).
   std::vector<std::pair<int, int>> Key(int key_code) {
     window_->Post({kEventAlertKey, kList, key_code});
     window_->NextEvent();
     browse_->HandleEvent();
-    return Drain();
+    std::vector<std::pair<int, int>> events = Drain();
+    key_selected_ = !events.empty() && events.back() == std::pair<int, int>{kEventNewSelection, kList};
+    if (key_selected_) events.pop_back();
+    return events;
   }
   // The events queued on the window, as {event, control}, leaving it empty.
   std::vector<std::pair<int, int>> Drain() {
@@ -236,6 +242,7 @@ class BrowseTest : public ::testing::Test {
   std::unique_ptr<AskingProcedure> procedure_;
   Window* window_ = nullptr;
   std::unique_ptr<BrowseManager> browse_ = std::make_unique<BrowseManager>();
+  bool key_selected_ = false;
 };
 
 TEST_F(BrowseTest, LoadedListHoldsTheWholeFileFormattedWithTheBufferOnRowOne) {
@@ -423,6 +430,8 @@ TEST_P(BrowseKeyTest, RecordKeysAcceptTheirButtons) {
   EXPECT_TRUE(window_->ControlEnabled(kChangeButton));
   EXPECT_EQ(Key(GetParam().key),
             (std::vector<std::pair<int, int>>{{kEventAccepted, GetParam().button}}));
+  // The window then follows the list's row, as after a selection the user made.
+  EXPECT_TRUE(key_selected_);
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, BrowseKeyTest,
