@@ -23,9 +23,8 @@
 namespace qm::platform {
 namespace {
 
-// Marks a SQLite database as a record file ("QMRC"); the format number
-// changes only with an incompatible change of the tables below.
-constexpr int kApplicationId = 0x514D5243;
+// The format number changes only with an incompatible change of the tables
+// below.
 constexpr int kFormatVersion = 1;
 constexpr int kQuickScanReadAhead = 512;
 constexpr std::int64_t kAfterEveryId = std::numeric_limits<std::int64_t>::max();
@@ -79,7 +78,7 @@ std::vector<int> SplitComponents(const std::string& text) {
 
 // The schema of a new file, declaration included.
 std::string SchemaSql(const RecordDeclaration& declaration) {
-  std::string sql = "PRAGMA application_id = " + std::to_string(kApplicationId) + ";" +
+  std::string sql = "PRAGMA application_id = " + std::to_string(kRecordFileMark) + ";" +
                     "PRAGMA user_version = " + std::to_string(kFormatVersion) + ";" +
                     "CREATE TABLE declaration(name TEXT PRIMARY KEY, value TEXT NOT NULL);" +
                     "CREATE TABLE fields(number INTEGER PRIMARY KEY, name TEXT NOT NULL, "
@@ -172,7 +171,7 @@ int RuntimeCodeOf(int sqlite_code) {
 int LoadDeclaration(SqliteConnection& connection, RecordDeclaration* declaration) {
   SqliteStatement application(connection.Handle(), "PRAGMA application_id;");
   if (!application.Ok() || application.Step() != SQLITE_ROW) return kErrDriverError;
-  if (application.Integer(0) != kApplicationId) return kErrDriverError;
+  if (application.Integer(0) != kRecordFileMark) return kErrDriverError;
   RecordDeclaration loaded;
   SqliteStatement properties(connection.Handle(), "SELECT name, value FROM declaration;");
   if (!properties.Ok()) return kErrDriverError;

@@ -42,6 +42,9 @@ struct sqlite3;
 
 namespace qm::platform {
 
+// The SQLite application id that marks a database as a record file ("QMRC").
+inline constexpr std::uint32_t kRecordFileMark = 0x514D5243;
+
 // Operations as the file's observer hears of them.
 enum class RecordOperation {
   kGet = 1,        // by key value

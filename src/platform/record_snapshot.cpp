@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/record_file.h"
 #include "platform/record_share_lock.h"
 #include "platform/runtime_error.h"
 #include "platform/sqlite_connection.h"
@@ -17,7 +18,6 @@ namespace {
 
 constexpr char kSqliteMagic[] = "SQLite format 3";  // 16 bytes with its zero
 constexpr std::size_t kApplicationIdOffset = 68;
-constexpr std::uint32_t kRecordFileMark = 0x514D5243;
 
 RecordSnapshotResult Failed(int code, std::string reason) { return RecordSnapshotResult{code, std::move(reason)}; }
 
