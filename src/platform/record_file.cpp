@@ -26,10 +26,17 @@ namespace {
 // The format number changes only with an incompatible change of the tables
 // below.
 constexpr int kFormatVersion = 1;
+// The page cache of every connection to a data file, 32 MiB: sorting index
+// entries spills to temporary files far less with it than with SQLite's
+// default.
+constexpr const char* kCacheSizePragma = "PRAGMA cache_size = -32768;";
 constexpr int kQuickScanReadAhead = 512;
 constexpr std::int64_t kAfterEveryId = std::numeric_limits<std::int64_t>::max();
 
 std::string KeyColumn(int key_number) { return "key_" + std::to_string(key_number); }
+
+// The SQL for key `key`'s value computed from a record's bytes.
+std::string ComputedKey(int key) { return "qm_key(" + std::to_string(key) + ", data)"; }
 
 std::string Quoted(const std::string& text) {
   std::string quoted = "'";
@@ -596,7 +603,7 @@ int RecordFile::Open(int mode) {
     } else if (!keys_as_they_are_ && (!SameKeys(stored, declaration_) || !IndexesIntact(connection, declaration_))) {
       code = kErrKeyFileInvalid;
       message = "the stored keys differ from the declared ones or an index is damaged";
-    } else if (connection.Execute("PRAGMA cache_size = -32768;") != SQLITE_OK ||
+    } else if (connection.Execute(kCacheSizePragma) != SQLITE_OK ||
                (!read_only && connection.Execute("PRAGMA journal_mode = DELETE;") != SQLITE_OK)) {
       code = RuntimeCodeOf(connection.ErrorCode());
       message = connection.ErrorMessage();
@@ -1074,10 +1081,8 @@ int RecordFile::Build() {
     if (own_lock.Acquire(path, kAccessReadWrite | kShareDenyAll) != 0) {
       return Finish(RecordOperation::kBuild, Fail(kErrAccessDenied, "the file is in use"));
     }
-    // The page cache of an open file: sorting the indexes spills to
-    // temporary files far less with it than with SQLite's default.
     if (own.Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX) != SQLITE_OK ||
-        own.Execute("PRAGMA cache_size = -32768;") != SQLITE_OK) {
+        own.Execute(kCacheSizePragma) != SQLITE_OK) {
       return Finish(RecordOperation::kBuild, Fail(kErrDriverError, "cannot open the file"));
     }
     own.SetBusyWait(recover_seconds_ * 1000);
@@ -1109,7 +1114,7 @@ int RecordFile::Build() {
     std::string assign;
     std::string differs;
     for (int key = 1; key <= KeyCount(); ++key) {
-      const std::string value = "qm_key(" + std::to_string(key) + ", data)";
+      const std::string value = ComputedKey(key);
       assign += std::string(key == 1 ? "" : ", ") + KeyColumn(key) + " = " + value;
       differs += std::string(key == 1 ? "" : " OR ") + KeyColumn(key) + " IS NOT " + value;
     }
@@ -1118,7 +1123,7 @@ int RecordFile::Build() {
     // Other key columns: the table is copied with the declared ones.
     std::string columns = "id, version, data";
     for (int key = 1; key <= KeyCount(); ++key) {
-      columns += ", qm_key(" + std::to_string(key) + ", data)";
+      columns += ", " + ComputedKey(key);
     }
     sql += "DROP TABLE IF EXISTS records_rebuilt;" + RecordsTableSql(declaration_, "records_rebuilt") +
            "INSERT INTO records_rebuilt SELECT " + columns + " FROM records;" +
@@ -1222,7 +1227,7 @@ RecordFileCheck RecordFile::Check() {
   // key's stored values that differ from their records.
   std::string sql = "SELECT count(*), coalesce(sum(length(data) <> ?1), 0)";
   for (int key = 1; key <= KeyCount(); ++key) {
-    sql += ", coalesce(sum(" + KeyColumn(key) + " IS NOT qm_key(" + std::to_string(key) + ", data)), 0)";
+    sql += ", coalesce(sum(" + KeyColumn(key) + " IS NOT " + ComputedKey(key) + "), 0)";
   }
   SqliteStatement pass(db, sql + " FROM records;");
   if (!pass.Ok()) {
