@@ -174,16 +174,7 @@ class BackupWindow : public RegisterWindow {
     const std::string directory = ClipTrailingBlanks(Settings().DATADIR);
     const std::string& prefix = Settings().PROG;
     ArchiveGuard guard;
-    if (!guard.TryAcquire(directory)) {
-      if (guard.RefusedAsBusy()) {
-        Say(kBusyMessage);
-        return;
-      }
-      // Nothing can be kept safe in a data directory we cannot write.
-      Say("Error in ZIP file on harddisk");
-      Finish();
-      return;
-    }
+    if (!LockDataDirectory(guard, directory, "Error in ZIP file on harddisk")) return;
     switch (Recover(NamesOf(directory, prefix))) {
       case Recovery::kUndone: Say(kUndoneMessage); break;
       case Recovery::kFailed:

@@ -41,4 +41,16 @@ void RegisterWindow::ChooseDrive(std::string& drive, int shown_control) {
   MYWINDOW->SetControlText(shown_control, drive);
 }
 
+bool RegisterWindow::LockDataDirectory(ArchiveGuard& guard, const std::string& directory,
+                                       const std::string& failure) {
+  if (guard.TryAcquire(directory)) return true;
+  if (guard.RefusedAsBusy()) {
+    Say(kBusyMessage);
+  } else {
+    Say(failure);
+    MYWINDOW->Post({platform::kEventCloseWindow});
+  }
+  return false;
+}
+
 }  // namespace qm::backup

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "backup/archive_guard.h"
 #include "framework/windows/styled_window.h"
 
 namespace qm::backup {
@@ -33,6 +34,12 @@ class RegisterWindow : public StyledWindow {
   // to it without one), and is shown in `shown_control`. The current
   // directory is always set back: the local commands rely on it.
   void ChooseDrive(std::string& drive, int shown_control);
+
+  // Takes `guard` on the data directory `directory`. When another backup or
+  // restore holds it, says so and the window stays open for another try;
+  // when it cannot be taken at all (a missing or read-only directory), shows
+  // `failure` and closes the window, as a failed attempt does.
+  bool LockDataDirectory(ArchiveGuard& guard, const std::string& directory, const std::string& failure);
 
  private:
   const char* const caption_;

@@ -214,16 +214,7 @@ class RestoreWindow : public RegisterWindow {
       return;
     }
     ArchiveGuard guard;
-    if (!guard.TryAcquire(ClipTrailingBlanks(Settings().DATADIR))) {
-      if (guard.RefusedAsBusy()) {
-        Say(kBusyMessage);
-        return;
-      }
-      // Nothing can be restored into a data directory that cannot be locked.
-      Say("Error - Restore was unsuccessful");
-      MYWINDOW->Post({platform::kEventCloseWindow});
-      return;
-    }
+    if (!LockDataDirectory(guard, ClipTrailingBlanks(Settings().DATADIR), "Error - Restore was unsuccessful")) return;
     RegisterFile().Close();
     platform::SetCursor(MYWINDOW.get(), platform::Cursor::kWait);
     if (!drive.empty()) Say("If not internal drive, insert disk/CD in drive " + drive);
