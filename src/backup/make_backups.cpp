@@ -62,6 +62,9 @@ enum class Recovery {
 
 int Remove(const std::string& path) { return platform::FileExists(path) ? platform::RemoveFile(path) : 0; }
 
+// A directory of a safety copy's name is not one of ours.
+bool SafetyCopyExists(const std::string& path) { return platform::FileExists(path) && !platform::IsDirectory(path); }
+
 // What a killed or failed attempt left, put right as its journal says.
 // Generations are put back by renaming their safety copies, which needs no
 // free space, and every step may be repeated, so a recovery that is itself
@@ -87,7 +90,7 @@ Recovery Recover(const Names& current) {
       const bool had = journal.Get(kSection, "Had" + std::to_string(n)) == "1";
       if (!had) {
         if (Remove(names.generation[n]) != 0) return Recovery::kFailed;
-      } else if (platform::FileExists(names.saved[n]) && !platform::IsDirectory(names.saved[n])) {
+      } else if (SafetyCopyExists(names.saved[n])) {
         // A copy that is gone was put back by an earlier recovery.
         if (Remove(names.generation[n]) != 0 || platform::RenameFile(names.saved[n], names.generation[n]) != 0) {
           return Recovery::kFailed;
@@ -106,10 +109,7 @@ Recovery Recover(const Names& current) {
     }
   }
   for (int n = 1; n <= 3; ++n) {
-    if (platform::FileExists(names.saved[n]) && !platform::IsDirectory(names.saved[n]) &&
-        platform::RemoveFile(names.saved[n]) != 0) {
-      return Recovery::kFailed;
-    }
+    if (SafetyCopyExists(names.saved[n]) && platform::RemoveFile(names.saved[n]) != 0) return Recovery::kFailed;
   }
   if (Remove(current.journal) != 0 || Remove(current.finished) != 0) return Recovery::kFailed;
   return finished ? Recovery::kCompleted : Recovery::kUndone;
